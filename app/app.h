@@ -1,0 +1,31 @@
+#pragma once
+// Application shell: what the other subsystems and the tests may use.
+#include <windows.h>
+
+// 1 = Register page (start), any other value (2) = Uninstall page.
+extern int ActivePage;
+
+// Child windows, set once when created.
+extern HWND PathEdit;
+extern HWND InfoEdit;
+extern HWND ControlList;
+extern HWND QueryButton;
+extern HWND UninstallAllButton;
+extern HWND CloseButton;
+extern HWND MinimizeButton;
+
+constexpr COLORREF PageColor = RGB(100, 3, 6);
+constexpr COLORREF TitleBarColor = RGB(126, 3, 6);
+
+// Registers the classes, creates, shows and paints the main window; no loop.
+HWND CreateMainWindow(HINSTANCE instance);
+// CreateMainWindow followed by the message loop; returns the exit code.
+int RunApplication(HINSTANCE instance);
+void AllowMessageThroughFilter(UINT message);
+
+LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+LRESULT CALLBACK TitleBarWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+int RegisterTitleBarClass();
+
+// One line of white KaiTi text, height 20, transparent background.
+void DrawLabelText(HDC dc, int x, int y, const wchar_t* text);

@@ -1,0 +1,6 @@
+#include "app/app.h"
+
+int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
+{
+    return RunApplication(instance);
+}

@@ -1,0 +1,19 @@
+#include "registration/registration.h"
+
+// Entry points filled by the registration work; until then a drop is only released.
+wchar_t StatusText[StatusTextCapacity] = L"拖入文件路径:";
+
+void HandleFileDrop(HDROP drop)
+{
+    DragFinish(drop);
+}
+
+bool RegisterComponentFile(const wchar_t*)
+{
+    return false;
+}
+
+bool UnregisterComponentFile(const wchar_t*)
+{
+    return false;
+}

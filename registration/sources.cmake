@@ -1,0 +1,4 @@
+# Sources of the registration subsystem, relative to the project root.
+set(REGISTRATION_SOURCES
+    registration/drop_intake.cpp
+)

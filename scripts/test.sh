@@ -1,0 +1,28 @@
+#!/usr/bin/env bash
+# Builds the program and its tests, then runs every test under Wine on a virtual
+# display: once in a 64-bit prefix (the program under WOW64) and, for the tests
+# whose outcome depends on it, once more in a 32-bit prefix.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+
+"$root/scripts/install-deps.sh"
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" -j"$(nproc)"
+
+source "$root/scripts/wine-env.sh"
+start_display
+trap stop_display EXIT
+
+status=0
+for arch in win64 win32; do
+  export WINEPREFIX=$build/wine-$arch
+  make_prefix "$WINEPREFIX" "$arch"
+  wineserver -p </dev/null >/dev/null 2>&1
+  only=(); [[ $arch == win32 ]] && only=(-L both-prefixes)
+  echo "== tests in the $arch prefix"
+  ctest --test-dir "$build" --output-on-failure "${only[@]}" || status=1
+  wineserver -k || true
+done
+exit $status

@@ -1,0 +1,41 @@
+# Shared by the run and test commands: a private Wine prefix and a virtual display.
+# Source it; it defines functions only.
+
+export WINEDEBUG=-all LC_ALL=C.UTF-8
+# No Mono or Gecko prompts while a prefix is made.
+export WINEDLLOVERRIDES="mscoree,mshtml="
+
+# make_prefix DIR win64|win32: creates the prefix once, with the Chinese font faces mapped.
+make_prefix() {
+  local prefix=$1 arch=$2
+  [[ -f $prefix/.ready ]] && return 0
+  rm -rf "$prefix"
+  mkdir -p "$(dirname "$prefix")"
+  if [[ $arch == win32 ]]; then
+    WINEARCH=win32 WINEPREFIX=$prefix wineboot -i >/dev/null 2>&1
+  else
+    WINEARCH=win64 WINEPREFIX=$prefix wineboot -i >/dev/null 2>&1
+  fi
+  local subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
+  WINEPREFIX=$prefix wine reg add "$subst" /v "楷体" /d "AR PL UKai CN" /f >/dev/null 2>&1
+  WINEPREFIX=$prefix wine reg add "$subst" /v "宋体" /d "AR PL UMing CN" /f >/dev/null 2>&1
+  # A crash ends the test instead of waiting on a debugger dialog.
+  WINEPREFIX=$prefix wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
+  WINEPREFIX=$prefix wineserver -w
+  touch "$prefix/.ready"
+}
+
+# start_display: starts Xvfb on a free display unless DISPLAY is usable; sets XVFB_PID.
+start_display() {
+  XVFB_PID=""
+  if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then return 0; fi
+  local fifo; fifo=$(mktemp -u); mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  local number; read -r number <"$fifo"; rm -f "$fifo"
+  export DISPLAY=":$number"
+}
+
+stop_display() {
+  if [[ -n ${XVFB_PID:-} ]]; then kill "$XVFB_PID" 2>/dev/null || true; wait "$XVFB_PID" 2>/dev/null || true; fi
+}

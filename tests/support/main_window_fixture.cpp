@@ -1,0 +1,54 @@
+#include "tests/support/main_window_fixture.h"
+
+void PumpMessages()
+{
+    MSG message;
+    while (PeekMessageW(&message, nullptr, 0, 0, PM_REMOVE)) {
+        if (message.message == WM_QUIT) continue;
+        TranslateMessage(&message);
+        DispatchMessageW(&message);
+    }
+}
+
+void PumpFor(int milliseconds)
+{
+    DWORD start = GetTickCount();
+    do {
+        PumpMessages();
+        GdiFlush();
+        Sleep(5);
+    } while (GetTickCount() - start < static_cast<DWORD>(milliseconds));
+}
+
+void MainWindowTest::SetUp()
+{
+    ActivePage = 1;
+    window = CreateMainWindow(GetModuleHandleW(nullptr));
+    ASSERT_NE(window, nullptr);
+    titleBar = FindWindowExW(window, nullptr, L"TitleBar", nullptr);
+    ASSERT_NE(titleBar, nullptr);
+    SetForegroundWindow(window);
+    PumpFor(50);
+}
+
+void MainWindowTest::TearDown()
+{
+    if (IsWindow(window)) DestroyWindow(window);
+    // The window's destruction posts WM_QUIT; a later message box must not see it.
+    MSG quit;
+    while (PeekMessageW(&quit, nullptr, WM_QUIT, WM_QUIT, PM_REMOVE)) {
+    }
+}
+
+void MainWindowTest::ClickTitleBar(int x, int y)
+{
+    SendMessageW(titleBar, WM_LBUTTONDOWN, MK_LBUTTON, MAKELPARAM(x, y));
+    SendMessageW(titleBar, WM_LBUTTONUP, 0, MAKELPARAM(x, y));
+}
+
+void MainWindowTest::ShowPage(int page)
+{
+    ClickTitleBar(page == 1 ? 40 : 120, 60);
+    UpdateWindow(window);
+    PumpMessages();
+}

@@ -1,0 +1,23 @@
+#pragma once
+// The real main window, created in the test process as the program creates it.
+#include "app/app.h"
+
+#include <gtest/gtest.h>
+
+// Dispatches every message waiting for this thread (sent ones included).
+void PumpMessages();
+// Pumps messages for about `milliseconds`, so that the X server has drawn what was asked.
+void PumpFor(int milliseconds);
+
+class MainWindowTest : public ::testing::Test {
+protected:
+    void SetUp() override;
+    void TearDown() override;
+    // Shows a page the way a user does: a click on its tab, then the repaint.
+    void ShowPage(int page);
+    // Sends a left click at (x, y) of the title bar's client area.
+    void ClickTitleBar(int x, int y);
+
+    HWND window = nullptr;
+    HWND titleBar = nullptr;
+};
