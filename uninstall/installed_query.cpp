@@ -1,11 +1,46 @@
+#include "app/app.h"
 #include "uninstall/uninstall.h"
 
-// Entry points filled by the uninstall work.
-int QueryInstalledControls()
+#include <cstring>
+
+// The family's ProgID prefixes, in the order they are tested; compared as ANSI bytes.
+static const char* const FamilyPrefixes[] = {"ZEMA.", "PDF.Z", "Zema."};
+constexpr int PrefixBytes = 5;
+constexpr int KeyNameUnits = 256;
+constexpr int AnsiNameBytes = 255;
+
+// True when the first five characters of `name`, in the ANSI code page, are a family prefix.
+static bool HasFamilyPrefix(const wchar_t* name, DWORD nameLength)
 {
-    return 0;
+    char ansi[AnsiNameBytes] = {};
+    if (WideCharToMultiByte(CP_ACP, 0, name, -1, ansi, AnsiNameBytes, nullptr, nullptr) == 0) {
+        // The whole name did not fit (a 255-character name needs 256 bytes with its
+        // terminator): its first five characters alone decide, the prefixes being ASCII.
+        ZeroMemory(ansi, sizeof ansi);
+        int head = nameLength < PrefixBytes ? static_cast<int>(nameLength) : PrefixBytes;
+        WideCharToMultiByte(CP_ACP, 0, name, head, ansi, AnsiNameBytes, nullptr, nullptr);
+    }
+    ansi[PrefixBytes] = '\0';
+    for (const char* prefix : FamilyPrefixes)
+        if (strcmp(ansi, prefix) == 0) return true;
+    return false;
 }
 
-void UninstallControl(const wchar_t*)
+int QueryInstalledControls()
 {
+    LRESULT listed = SendMessageW(ControlList, LB_GETCOUNT, 0, 0);
+    for (LRESULT i = 0; i < listed; ++i) SendMessageW(ControlList, LB_DELETESTRING, 0, 0);
+
+    int count = 0;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[KeyNameUnits];
+        DWORD nameLength = KeyNameUnits;
+        if (RegEnumKeyExW(HKEY_CLASSES_ROOT, index, name, &nameLength, nullptr, nullptr, nullptr,
+                          nullptr) != ERROR_SUCCESS)
+            break;
+        if (!HasFamilyPrefix(name, nameLength)) continue;
+        SendMessageW(ControlList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
+        ++count;
+    }
+    return count;
 }

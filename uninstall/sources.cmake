@@ -1,4 +1,7 @@
 # Sources of the uninstall subsystem, relative to the project root.
 set(UNINSTALL_SOURCES
     uninstall/installed_query.cpp
+    uninstall/registry_tree.cpp
+    uninstall/typelib_purge.cpp
+    uninstall/control_uninstall.cpp
 )

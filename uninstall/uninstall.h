@@ -6,3 +6,37 @@
 int QueryInstalledControls();
 // Removes one control's registry entries and unregisters its server file.
 void UninstallControl(const wchar_t* progId);
+
+// Registry operations below HKEY_CLASSES_ROOT, used by UninstallControl.
+
+// Room of the path buffer of a tree deletion, which grows in place while it descends.
+constexpr int KeyTreePathUnits = 522;
+// Room that CopyKeyPath fills: at most 519 characters and the terminator.
+constexpr int CopyKeyPathUnits = 520;
+// Room of a default value read: at most 254 characters and the terminator.
+constexpr int DefaultValueUnits = 255;
+
+// Copies `source` into `destination` (room 520): 0 when whole, else the first 519
+// characters and 0x8007007A (STRSAFE_E_INSUFFICIENT_BUFFER).
+HRESULT CopyKeyPath(const wchar_t* source, wchar_t* destination);
+// Deletes the key at `path` below `root` with everything under it: 1 when the key was
+// deleted, 0 when it cannot be opened or something below it resists. `path` is the
+// working buffer; on return it holds the path given, minus a trailing "\" when the key
+// could be opened.
+int DeleteKeyTree(HKEY root, wchar_t (&path)[KeyTreePathUnits]);
+// DeleteKeyTree on HKEY_CLASSES_ROOT with a copy of `path`; 0 without deleting when the
+// copy would be cut.
+int DeleteClassesRootTree(const wchar_t* path);
+// Default value of the key at `path` below HKEY_CLASSES_ROOT; empty when the key cannot
+// be opened, has no such value or the value does not fit.
+void ReadClassesRootDefault(const wchar_t* path, wchar_t (&text)[DefaultValueUnits]);
+// Deletes every key directly below `rootPath` whose GUID name agrees with `typeLibGuid`
+// from its second group on (after the case fix chosen by the ProgID's first seven
+// characters).
+void PurgeTypeLibMatches(const wchar_t* progId, const wchar_t* typeLibGuid, const wchar_t* rootPath);
+
+// True when this 32-bit process runs under WOW64; evaluated anew on every call.
+bool DetectWow64();
+// Delete the fixed key sets of the two specially handled controls.
+void PurgeBulkUploadCtl();
+void PurgeStampServerCtl();
