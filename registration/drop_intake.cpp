@@ -7,13 +7,3 @@ void HandleFileDrop(HDROP drop)
 {
     DragFinish(drop);
 }
-
-bool RegisterComponentFile(const wchar_t*)
-{
-    return false;
-}
-
-bool UnregisterComponentFile(const wchar_t*)
-{
-    return false;
-}

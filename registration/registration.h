@@ -14,3 +14,8 @@ void HandleFileDrop(HDROP drop);
 // True when every command run ended with status 0.
 bool RegisterComponentFile(const wchar_t* path);
 bool UnregisterComponentFile(const wchar_t* path);
+
+// Runs `command` through the command interpreter ("/c") and waits for it: the interpreter
+// named by COMSPEC, else cmd.exe from the current folder, then from PATH. Returns the
+// interpreter's exit code, or -1 when none could be started.
+int RunCommandInterpreter(const wchar_t* command);

@@ -1,4 +1,5 @@
 # Sources of the registration subsystem, relative to the project root.
 set(REGISTRATION_SOURCES
     registration/drop_intake.cpp
+    registration/registration_runner.cpp
 )

@@ -1,0 +1,143 @@
+#include "tests/registration/registration_test_support.h"
+
+std::wstring BinFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+std::wstring MakeTestFolder(const std::wstring& tag)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    wchar_t unique[64];
+    swprintf(unique, 64, L"%lu-%lu", GetCurrentProcessId(), GetTickCount());
+    std::wstring folder = std::wstring(temp) + L"regtest-" + tag + L"-" + unique + L"\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    return folder;
+}
+
+std::wstring CopyFixture(const std::wstring& folder, const std::wstring& name)
+{
+    std::wstring target = folder + name;
+    CopyFileW((BinFolder() + L"fixture_com_server.dll").c_str(), target.c_str(), FALSE);
+    return target;
+}
+
+std::string ReadBytes(const std::wstring& path)
+{
+    std::string bytes;
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE, nullptr,
+                              OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+    CloseHandle(file);
+    return bytes;
+}
+
+void WriteBytes(const std::wstring& path, const std::string& bytes)
+{
+    HANDLE file = CreateFileW(path.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_ALWAYS, 0, nullptr);
+    DWORD written = 0;
+    WriteFile(file, bytes.data(), static_cast<DWORD>(bytes.size()), &written, nullptr);
+    CloseHandle(file);
+}
+
+std::vector<std::wstring> ReadLines(const std::wstring& path)
+{
+    std::vector<std::wstring> lines;
+    std::string bytes = ReadBytes(path);
+    size_t start = 0;
+    while (start < bytes.size()) {
+        size_t end = bytes.find('\n', start);
+        if (end == std::string::npos) end = bytes.size();
+        std::string line = bytes.substr(start, end - start);
+        wchar_t wide[4096] = {};
+        MultiByteToWideChar(CP_UTF8, 0, line.data(), static_cast<int>(line.size()), wide, 4095);
+        lines.push_back(wide);
+        start = end + 1;
+    }
+    return lines;
+}
+
+bool FileExists(const std::wstring& path)
+{
+    return GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES;
+}
+
+std::wstring SystemDirectory()
+{
+    wchar_t folder[MAX_PATH] = {};
+    GetSystemDirectoryW(folder, MAX_PATH);
+    return folder;
+}
+
+bool ClassesKeyExists(const std::wstring& path)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return false;
+    RegCloseKey(key);
+    return true;
+}
+
+std::wstring ClassesDefault(const std::wstring& path)
+{
+    wchar_t value[1024] = {};
+    LONG size = sizeof value - sizeof(wchar_t);
+    RegQueryValueW(HKEY_CLASSES_ROOT, path.c_str(), value, &size);
+    return value;
+}
+
+static void DeleteClassesTree(const std::wstring& path)
+{
+    RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
+    RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
+}
+
+void RemoveFixtureKeys(const FixtureIdentity& id)
+{
+    DeleteClassesTree(id.progId);
+    DeleteClassesTree(L"CLSID\\" + id.clsid);
+    DeleteClassesTree(L"TypeLib\\" + id.typeLib);
+    for (const std::wstring& iid : id.interfaces) DeleteClassesTree(L"Interface\\" + iid);
+}
+
+bool FixtureRegistered(const FixtureIdentity& id, const std::wstring& path)
+{
+    return ClassesDefault(id.progId + L"\\CLSID") == id.clsid &&
+           _wcsicmp(ClassesDefault(L"CLSID\\" + id.clsid + L"\\InprocServer32").c_str(), path.c_str()) == 0 &&
+           ClassesDefault(L"CLSID\\" + id.clsid + L"\\TypeLib") == id.typeLib &&
+           ClassesKeyExists(L"TypeLib\\" + id.typeLib) &&
+           ClassesKeyExists(L"Interface\\" + id.interfaces[0]) &&
+           ClassesKeyExists(L"Interface\\" + id.interfaces[1]);
+}
+
+ScopedEnvironment::ScopedEnvironment(const wchar_t* name, const wchar_t* value) : name_(name)
+{
+    wchar_t old[32767];
+    hadOld_ = GetEnvironmentVariableW(name, old, 32767) > 0;
+    if (hadOld_) old_ = old;
+    SetEnvironmentVariableW(name, value);
+}
+
+ScopedEnvironment::~ScopedEnvironment()
+{
+    SetEnvironmentVariableW(name_.c_str(), hadOld_ ? old_.c_str() : nullptr);
+}
+
+ScopedCurrentFolder::ScopedCurrentFolder(const std::wstring& folder)
+{
+    wchar_t old[MAX_PATH] = {};
+    GetCurrentDirectoryW(MAX_PATH, old);
+    old_ = old;
+    SetCurrentDirectoryW(folder.c_str());
+}
+
+ScopedCurrentFolder::~ScopedCurrentFolder()
+{
+    SetCurrentDirectoryW(old_.c_str());
+}
