@@ -4,7 +4,7 @@
 set -euo pipefail
 
 want=(cmake make python3 g++-mingw-w64-i686-posix wine wine32:i386 wine64 xvfb xauth
-      wine32-preloader:i386 wine64-preloader qemu-user-static
+      wine32-preloader:i386 wine64-preloader
       fonts-arphic-ukai fonts-arphic-uming googletest gcab binutils-mingw-w64-i686)
 if [[ "${1:-}" == "--run" ]]; then want+=(imagemagick x11-utils); fi
 

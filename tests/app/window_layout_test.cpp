@@ -2,7 +2,9 @@
 // styles, rectangles and the drawing objects they are given.
 #include "tests/support/main_window_fixture.h"
 
+#include <iterator>
 #include <string>
+#include <vector>
 
 namespace {
 std::wstring ClassName(HWND window)
@@ -27,9 +29,33 @@ RECT RectInParent(HWND child)
     return r;
 }
 
-DWORD StyleWithoutVisibility(HWND window)
+// What each window was created with, as the platform's creation hook sees it
+// (a list box drops WS_VSCROLL from its style while it has nothing to scroll).
+struct Creation {
+    HWND window;
+    DWORD style;
+    DWORD exStyle;
+    HMENU menu;
+    RECT rect;
+};
+std::vector<Creation> Created;
+
+LRESULT CALLBACK RecordCreation(int code, WPARAM wParam, LPARAM lParam)
 {
-    return static_cast<DWORD>(GetWindowLongW(window, GWL_STYLE)) | WS_VISIBLE;
+    if (code == HCBT_CREATEWND) {
+        const CREATESTRUCTW* create = reinterpret_cast<CBT_CREATEWNDW*>(lParam)->lpcs;
+        Created.push_back({reinterpret_cast<HWND>(wParam), static_cast<DWORD>(create->style),
+                           create->dwExStyle, create->hMenu,
+                           {create->x, create->y, create->x + create->cx, create->y + create->cy}});
+    }
+    return CallNextHookEx(nullptr, code, wParam, lParam);
+}
+
+const Creation* CreationOf(HWND window)
+{
+    for (const Creation& c : Created)
+        if (c.window == window) return &c;
+    return nullptr;
 }
 
 COLORREF BrushColour(HBRUSH brush)
@@ -40,7 +66,17 @@ COLORREF BrushColour(HBRUSH brush)
 }
 }  // namespace
 
-using MainWindowLayout = MainWindowTest;
+class MainWindowLayout : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        Created.clear();
+        hook = SetWindowsHookExW(WH_CBT, RecordCreation, nullptr, GetCurrentThreadId());
+        MainWindowTest::SetUp();
+        UnhookWindowsHookEx(hook);
+    }
+    HHOOK hook = nullptr;
+};
 
 TEST_F(MainWindowLayout, MainWindowHasItsClassPositionSizeAndStyle)
 {
@@ -96,22 +132,42 @@ TEST_F(MainWindowLayout, ChildrenHaveTheirClassTextStyleAndRectangle)
         EXPECT_EQ(_wcsicmp(ClassName(child.handle).c_str(), child.className), 0)
             << "class " << ClassName(child.handle).size();
         EXPECT_EQ(Text(child.handle), child.text);
-        EXPECT_EQ(StyleWithoutVisibility(child.handle), child.style);
-        EXPECT_EQ(GetWindowLongW(child.handle, GWL_EXSTYLE) & ~WS_EX_NOPARENTNOTIFY, 0);
-        EXPECT_EQ(GetWindowLongW(child.handle, GWL_ID), 0);
+        const Creation* creation = CreationOf(child.handle);
+        ASSERT_NE(creation, nullptr);
+        EXPECT_EQ(creation->style, child.style);
+        EXPECT_EQ(creation->exStyle, 0u);
+        EXPECT_EQ(creation->menu, nullptr) << "no control identifier";
+        EXPECT_TRUE(EqualRect(&creation->rect, &child.rect));
+        // The list box trims its height to whole 30-pixel entries; the rest stands as made.
         RECT r = RectInParent(child.handle);
         EXPECT_EQ(r.left, child.rect.left);
         EXPECT_EQ(r.top, child.rect.top);
         EXPECT_EQ(r.right, child.rect.right);
-        EXPECT_EQ(r.bottom, child.rect.bottom);
+        if (child.handle != ControlList) {
+            EXPECT_EQ(r.bottom, child.rect.bottom);
+        }
     }
     EXPECT_EQ(SendMessageW(ControlList, LB_GETITEMHEIGHT, 0, 0), 30);
+
+    // Creation order: the window, the title bar with its two buttons, then the five controls.
+    HWND order[] = {window, titleBar, CloseButton, MinimizeButton, PathEdit, InfoEdit,
+                    ControlList, QueryButton, UninstallAllButton};
+    const Creation* previous = nullptr;
+    for (HWND made : order) {
+        const Creation* creation = CreationOf(made);
+        ASSERT_NE(creation, nullptr);
+        if (previous) {
+            EXPECT_LT(previous, creation) << "made out of order";
+        }
+        previous = creation;
+    }
 }
 
 TEST_F(MainWindowLayout, TitleBarClassAndItsBitmapButtons)
 {
-    WNDCLASSEXW info = {sizeof info};
-    ASSERT_TRUE(GetClassInfoExW(nullptr, L"TitleBar", &info));
+    WNDCLASSEXW info = {};
+    info.cbSize = sizeof info;
+    ASSERT_TRUE(GetClassInfoExW(GetModuleHandleW(nullptr), L"TitleBar", &info));
     EXPECT_EQ(info.style, 0u);
     EXPECT_EQ(info.lpfnWndProc, TitleBarWndProc);
     EXPECT_EQ(info.hIcon, nullptr);
@@ -129,15 +185,20 @@ TEST_F(MainWindowLayout, TitleBarClassAndItsBitmapButtons)
         EXPECT_EQ(GetParent(button.handle), titleBar);
         EXPECT_EQ(_wcsicmp(ClassName(button.handle).c_str(), L"Button"), 0);
         EXPECT_EQ(Text(button.handle), L"");
-        EXPECT_EQ(StyleWithoutVisibility(button.handle), 0x5000008Bu);
+        const Creation* creation = CreationOf(button.handle);
+        ASSERT_NE(creation, nullptr);
+        EXPECT_EQ(creation->style, 0x5000008Bu);
+        EXPECT_EQ(creation->exStyle, 0u);
+        EXPECT_EQ(creation->menu, nullptr);
         RECT r = RectInParent(button.handle);
         EXPECT_EQ(r.left, button.x);
         EXPECT_EQ(r.top, 5);
         EXPECT_EQ(r.right - r.left, 16);
         EXPECT_EQ(r.bottom - r.top, 16);
     }
-    // The close button is made first: it comes first among the title bar's children.
-    EXPECT_EQ(FindWindowExW(titleBar, nullptr, L"Button", nullptr), CloseButton);
+    // The title bar makes its close button before its minimise button.
+    ASSERT_NE(CreationOf(CloseButton), nullptr);
+    EXPECT_LT(CreationOf(CloseButton), CreationOf(MinimizeButton));
 }
 
 TEST_F(MainWindowLayout, ChildControlsAreGivenTheirFontsAndColours)
