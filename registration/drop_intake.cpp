@@ -1,9 +1,108 @@
+// Takes the first file dropped on the Register page: registers a control file, or unpacks
+// a cabinet and registers every control file found in it.
+#include "app/app.h"
 #include "registration/registration.h"
 
-// Entry points filled by the registration work; until then a drop is only released.
+#include <strsafe.h>
+
 wchar_t StatusText[StatusTextCapacity] = L"拖入文件路径:";
+
+static const wchar_t RestingStatus[] = L"拖入文件路径:";
+static const wchar_t CabinetSucceeded[] = L"注册状态:注册成功！";
+static const wchar_t CabinetFailed[] = L"注册状态:注册失败！";
+static const wchar_t ListCut[] = L"...\r\n";
+
+void AppendStatusListLine(const wchar_t* line)
+{
+    size_t used = 0, length = 0;
+    StringCchLengthW(StatusText, StatusTextCapacity, &used);
+    StringCchLengthW(line, STRSAFE_MAX_CCH, &length);
+    // Room is kept for the cut marker and the longer of the two status lines.
+    size_t reserve = ARRAYSIZE(ListCut) - 1 + ARRAYSIZE(CabinetSucceeded) - 1;
+    if (used + length + 2 + reserve < StatusTextCapacity) {
+        StringCchCatW(StatusText, StatusTextCapacity, line);
+        StringCchCatW(StatusText, StatusTextCapacity, L"\r\n");
+    } else if (used < ARRAYSIZE(ListCut) - 1 ||
+               wcscmp(StatusText + used - (ARRAYSIZE(ListCut) - 1), ListCut) != 0) {
+        StringCchCatW(StatusText, StatusTextCapacity, ListCut);
+    } else {
+        return;  // already cut: nothing new to show
+    }
+    SetWindowTextW(InfoEdit, StatusText);
+}
+
+static bool EndsWith(const wchar_t* path, const wchar_t* extension)
+{
+    size_t length = wcslen(path);
+    return length >= 4 && wcscmp(path + length - 4, extension) == 0;
+}
+
+static bool IsControlFile(const wchar_t* path)
+{
+    return EndsWith(path, L".ocx") || EndsWith(path, L".dll");
+}
+
+static void RegisterDroppedControl(const wchar_t* path)
+{
+    const wchar_t* resultLine =
+        RegisterComponentFile(path) ? L"\r\n注册状态：文件注册成功！" : L"\r\n注册状态：文件注册失败！";
+    // A path too long for the result text is cut there so that the result line still shows.
+    wchar_t result[1000] = {};
+    size_t room = ARRAYSIZE(result) - wcslen(resultLine);
+    StringCchCopyW(result, room, L"拖入文件路径：");
+    StringCchCatW(result, room, path);
+    StringCchCatW(result, ARRAYSIZE(result), resultLine);
+    SetWindowTextW(InfoEdit, result);
+}
+
+// Registers every control file of the extraction folder; true when one succeeded.
+static bool RegisterExtractedControls()
+{
+    wchar_t folder[200] = {};
+    StringCchCopyW(folder, 200, ExtractFolderW);
+    StringCchCatW(ExtractFolderW, ExtractFolderWCapacity, L"*.*");
+
+    bool anySucceeded = false;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW(ExtractFolderW, &entry);
+    if (search == INVALID_HANDLE_VALUE) return false;
+    do {
+        if (entry.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) continue;
+        wchar_t candidate[400] = {};
+        if (FAILED(StringCchCopyW(candidate, 400, folder)) ||
+            FAILED(StringCchCatW(candidate, 400, entry.cFileName)))
+            continue;  // a cut path would name another file
+        if (IsControlFile(candidate) && RegisterComponentFile(candidate)) anySucceeded = true;
+    } while (FindNextFileW(search, &entry));
+    FindClose(search);
+    return anySucceeded;
+}
+
+static void HandleDroppedCabinet(const wchar_t* path)
+{
+    char pathA[1000] = {};
+    WideCharToMultiByte(CP_ACP, 0, path, -1, pathA, 1000, nullptr, nullptr);
+    if (!ExtractCabinet(path, pathA)) return;
+
+    bool anySucceeded = RegisterExtractedControls();
+    SendMessageW(InfoEdit, WM_VSCROLL, SB_BOTTOM, 0);
+    StringCchCatW(StatusText, StatusTextCapacity, anySucceeded ? CabinetSucceeded : CabinetFailed);
+    SetWindowTextW(InfoEdit, StatusText);
+    StringCchCopyW(StatusText, StatusTextCapacity, RestingStatus);
+    SendMessageW(InfoEdit, WM_VSCROLL, SB_BOTTOM, 0);
+}
 
 void HandleFileDrop(HDROP drop)
 {
+    wchar_t path[1000] = {};
+    DragQueryFileW(drop, 0, path, 1000);
     DragFinish(drop);
+
+    SetWindowTextW(PathEdit, path);
+    if (IsControlFile(path))
+        RegisterDroppedControl(path);
+    else if (EndsWith(path, L".cab"))
+        HandleDroppedCabinet(path);
+    else
+        SetWindowTextW(InfoEdit, L"ERROR:拖入不是.cab、.ocx、.dll文件！");
 }

@@ -1,5 +1,8 @@
 #include "tests/registration/registration_test_support.h"
 
+#include <cstdint>
+#include <ctime>
+
 std::wstring BinFolder()
 {
     wchar_t path[MAX_PATH] = {};
@@ -140,4 +143,80 @@ ScopedCurrentFolder::ScopedCurrentFolder(const std::wstring& folder)
 ScopedCurrentFolder::~ScopedCurrentFolder()
 {
     SetCurrentDirectoryW(old_.c_str());
+}
+
+HDROP MakeDrop(const std::vector<std::wstring>& paths)
+{
+    size_t chars = 1;
+    for (const std::wstring& path : paths) chars += path.size() + 1;
+    HGLOBAL memory = GlobalAlloc(GHND, sizeof(DROPFILES) + chars * sizeof(wchar_t));
+    auto* header = static_cast<DROPFILES*>(GlobalLock(memory));
+    header->pFiles = sizeof(DROPFILES);
+    header->fWide = TRUE;
+    auto* list = reinterpret_cast<wchar_t*>(header + 1);
+    for (const std::wstring& path : paths) {
+        wcscpy(list, path.c_str());
+        list += path.size() + 1;
+    }
+    GlobalUnlock(memory);
+    return static_cast<HDROP>(memory);
+}
+
+std::wstring WindowText(HWND window)
+{
+    std::wstring text(GetWindowTextLengthW(window) + 1, L'\0');
+    text.resize(GetWindowTextW(window, &text[0], static_cast<int>(text.size())));
+    return text;
+}
+
+static std::wstring FolderForNow()
+{
+    wchar_t folder[MAX_PATH];
+    std::wstring system = SystemDirectory();
+    swprintf(folder, MAX_PATH, L"%lc:\\ZemaActiveX\\%ld", system[0],
+             static_cast<long>(static_cast<int32_t>(time(nullptr))));
+    return folder;
+}
+
+void WaitForFreshExtractionSecond()
+{
+    while (FileExists(FolderForNow())) Sleep(50);
+}
+
+std::wstring ShownExtractionFolder()
+{
+    std::wstring folder = ExtractFolderW;
+    size_t pattern = folder.find(L"*.*");
+    if (pattern != std::wstring::npos) folder.erase(pattern);
+    return folder;
+}
+
+std::wstring ExtractionFolder()
+{
+    std::wstring folder = ShownExtractionFolder();
+    for (wchar_t& c : folder)
+        if (c == L'/') c = L'\\';
+    return folder;
+}
+
+static TextHistory* CurrentHistory;
+
+TextHistory::TextHistory(HWND window) : window_(window)
+{
+    CurrentHistory = this;
+    old_ = reinterpret_cast<WNDPROC>(
+        SetWindowLongPtrW(window, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(&TextHistory::Proc)));
+}
+
+TextHistory::~TextHistory()
+{
+    SetWindowLongPtrW(window_, GWLP_WNDPROC, reinterpret_cast<LONG_PTR>(old_));
+    CurrentHistory = nullptr;
+}
+
+LRESULT CALLBACK TextHistory::Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam)
+{
+    if (!CurrentHistory) return DefWindowProcW(window, message, wParam, lParam);
+    if (message == WM_SETTEXT) CurrentHistory->texts.push_back(reinterpret_cast<const wchar_t*>(lParam));
+    return CallWindowProcW(CurrentHistory->old_, window, message, wParam, lParam);
 }

@@ -1,8 +1,10 @@
 #pragma once
 // Files, folders, registry and environment helpers of the registration tests.
+#include "registration/registration.h"
 #include "tests/fixtures/fixture_identity.h"
 
 #include <windows.h>
+#include <shlobj.h>
 
 #include <string>
 #include <vector>
@@ -48,4 +50,28 @@ public:
 
 private:
     std::wstring old_;
+};
+
+// A WM_DROPFILES handle carrying `paths` in this order, as the shell builds it.
+HDROP MakeDrop(const std::vector<std::wstring>& paths);
+std::wstring WindowText(HWND window);
+// Waits until no extraction folder exists for the current second, so that this test's
+// cabinets do not share a folder with an earlier test's.
+void WaitForFreshExtractionSecond();
+// The current extraction folder in UTF-16 with backslashes, e.g. C:\ZemaActiveX\1765321234\.
+std::wstring ExtractionFolder();
+// The same folder as the list of unpacked files shows it: C:/ZemaActiveX/1765321234/.
+std::wstring ShownExtractionFolder();
+
+// Records every text set on a window (WM_SETTEXT), in order, while it lives.
+class TextHistory {
+public:
+    explicit TextHistory(HWND window);
+    ~TextHistory();
+    std::vector<std::wstring> texts;
+
+private:
+    static LRESULT CALLBACK Proc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
+    HWND window_;
+    WNDPROC old_;
 };

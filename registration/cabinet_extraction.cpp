@@ -1,0 +1,186 @@
+// Unpacks a dropped cabinet with the platform's cabinet library (FDI) into a new folder
+// named after the current time below "<system drive>:/ZemaActiveX/".
+#include "app/app.h"
+#include "registration/registration.h"
+
+#include <fcntl.h>
+#include <io.h>
+#include <sys/stat.h>
+#include <fdi.h>
+
+#include <cstdint>
+#include <cstdlib>
+#include <ctime>
+
+#include <strsafe.h>
+
+char ExtractFolder[ExtractFolderCapacity];
+wchar_t ExtractFolderW[ExtractFolderWCapacity];
+static ERF CabinetError;
+
+static FNALLOC(CabinetAlloc)
+{
+    return malloc(cb);
+}
+
+static FNFREE(CabinetFree)
+{
+    free(pv);
+}
+
+static FNOPEN(CabinetOpen)
+{
+    return _open(pszFile, oflag, pmode);
+}
+
+static FNREAD(CabinetRead)
+{
+    return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb));
+}
+
+static FNWRITE(CabinetWrite)
+{
+    return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb));
+}
+
+static FNCLOSE(CabinetClose)
+{
+    return _close(static_cast<int>(hf));
+}
+
+static FNSEEK(CabinetSeek)
+{
+    return _lseek(static_cast<int>(hf), dist, seektype);
+}
+
+// True when a stored name stays inside the extraction folder: not rooted, no drive or
+// stream colon, and no component that the file system reads as the parent folder.
+static bool NameStaysInFolder(const char* name)
+{
+    if (name[0] == '\\' || name[0] == '/' || strchr(name, ':')) return false;
+    const char* component = name;
+    while (true) {
+        size_t length = strcspn(component, "\\/");
+        // "..", and forms such as "..." or ".. " that the platform trims to it.
+        size_t dots = 0;
+        bool onlyDotsAndBlanks = length > 0;
+        for (size_t i = 0; i < length; ++i) {
+            if (component[i] == '.') ++dots;
+            else if (component[i] != ' ') onlyDotsAndBlanks = false;
+        }
+        if (onlyDotsAndBlanks && dots >= 2) return false;
+        if (component[length] == '\0') return true;
+        component += length + 1;
+    }
+}
+
+// The UTF-16 target path of a stored name: ExtractFolderW followed by the name, decoded
+// as UTF-8 when the cabinet flags it so, else as system-code-page text.
+static bool TargetPath(const FDINOTIFICATION* file, wchar_t* target, int capacity)
+{
+    wchar_t name[1000] = {};
+    UINT codePage = (file->attribs & _A_NAME_IS_UTF) ? CP_UTF8 : CP_ACP;
+    if (MultiByteToWideChar(codePage, 0, file->psz1, -1, name, 1000) == 0) return false;
+    return SUCCEEDED(StringCchCopyW(target, capacity, ExtractFolderW)) &&
+           SUCCEEDED(StringCchCatW(target, capacity, name));
+}
+
+// A file is about to be unpacked: lists it, then opens its target (-1 stops the copy).
+static INT_PTR BeginFile(const FDINOTIFICATION* file)
+{
+    wchar_t target[1000] = {};
+    bool composed = TargetPath(file, target, 1000);
+    AppendStatusListLine(target);
+    if (!composed || !NameStaysInFolder(file->psz1)) return -1;
+    // Truncated: a same-named file of an earlier cabinet in this folder must not leave a tail.
+    return _wopen(target, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_SEQUENTIAL,
+                  _S_IREAD | _S_IWRITE);
+}
+
+// A file has been written: closes it and gives it the stored date, time and attributes.
+static INT_PTR FinishFile(const FDINOTIFICATION* file)
+{
+    wchar_t target[1000] = {};
+    TargetPath(file, target, 1000);
+    _close(static_cast<int>(file->hf));
+    HANDLE handle = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
+                                OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (handle != INVALID_HANDLE_VALUE) {
+        FILETIME local, utc;
+        if (DosDateTimeToFileTime(file->date, file->time, &local) == 1 &&
+            LocalFileTimeToFileTime(&local, &utc) == 1)
+            SetFileTime(handle, &utc, nullptr, &utc);
+        CloseHandle(handle);
+    }
+    SetFileAttributesW(target, file->attribs & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH));
+    return 1;
+}
+
+static FNFDINOTIFY(CabinetNotify)
+{
+    switch (fdint) {
+    case fdintCOPY_FILE:
+        return BeginFile(pfdin);
+    case fdintCLOSE_FILE_INFO:
+        return FinishFile(pfdin);
+    default:
+        return 0;
+    }
+}
+
+const char* CreateExtractionFolder(const char* baseFolder)
+{
+    static char folder[512];
+    folder[0] = '\0';
+    long seconds = static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(time(nullptr))));
+    StringCchPrintfA(folder, 512, "%s%ld/", baseFolder, seconds);
+
+    wchar_t baseW[1000] = {};
+    wchar_t folderW[1000] = {};
+    MultiByteToWideChar(CP_ACP, 0, baseFolder, -1, baseW, 1000);
+    MultiByteToWideChar(CP_ACP, 0, folder, -1, folderW, 1000);
+    CreateDirectoryW(baseW, nullptr);
+    CreateDirectoryW(folderW, nullptr);
+    return folder;
+}
+
+bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
+{
+    // The library takes the file name and its folder (with the backslash) apart.
+    char name[500] = {};
+    char* lastBackslash = strrchr(cabinetPathA, '\\');
+    bool nameFits = SUCCEEDED(StringCchCopyA(name, 500, lastBackslash ? lastBackslash + 1 : cabinetPathA));
+    if (lastBackslash) lastBackslash[1] = '\0';
+    else cabinetPathA[0] = '\0';
+
+    wchar_t systemDirectory[260] = {};
+    GetSystemDirectoryW(systemDirectory, 260);
+    StringCchCopyW(systemDirectory + 1, 259, L":/ZemaActiveX/");
+    char baseFolder[260] = {};
+    WideCharToMultiByte(CP_ACP, 0, systemDirectory, -1, baseFolder, 260, nullptr, nullptr);
+
+    StringCchCopyA(ExtractFolder, ExtractFolderCapacity, CreateExtractionFolder(baseFolder));
+    ExtractFolderW[0] = L'\0';
+    MultiByteToWideChar(CP_ACP, 0, ExtractFolder, -1, ExtractFolderW, ExtractFolderWCapacity);
+
+    StringCchCatW(StatusText, StatusTextCapacity, cabinetPathW);
+    StringCchCatW(StatusText, StatusTextCapacity, L"\r\n新建文件夹:");
+    StringCchCatW(StatusText, StatusTextCapacity, ExtractFolderW);
+    StringCchCatW(StatusText, StatusTextCapacity, L"\r\n");
+    SetWindowTextW(InfoEdit, L"");
+    SetWindowTextW(InfoEdit, StatusText);
+    StringCchCopyW(StatusText, StatusTextCapacity, L"解压文件列表:\r\n");
+
+    HFDI context = FDICreate(CabinetAlloc, CabinetFree, CabinetOpen, CabinetRead, CabinetWrite,
+                             CabinetClose, CabinetSeek, cpu80386, &CabinetError);
+    if (!context) {
+        MessageBoxW(InfoEdit, L"", L"", MB_OK);
+        return false;
+    }
+    // A name too long for its buffer is a cabinet that cannot be opened.
+    bool copied = nameFits && FDICopy(context, name, cabinetPathA, 0, CabinetNotify, nullptr, nullptr);
+    bool destroyed = FDIDestroy(context);
+    if (copied || destroyed) return true;
+    MessageBoxW(InfoEdit, L"error", L"", MB_OK);
+    return false;
+}
