@@ -1,0 +1,108 @@
+#include "tests/support/main_window_fixture.h"
+#include "tests/uninstall/registry_fixture.h"
+#include "uninstall/uninstall.h"
+
+#include <vector>
+
+namespace {
+// The names of `keys` in the order in which HKEY_CLASSES_ROOT enumerates them.
+std::vector<std::wstring> InEnumerationOrder(const std::set<std::wstring>& keys)
+{
+    std::vector<std::wstring> ordered;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[512];
+        DWORD length = 512;
+        if (RegEnumKeyExW(HKEY_CLASSES_ROOT, index, name, &length, nullptr, nullptr, nullptr, nullptr) !=
+            ERROR_SUCCESS)
+            break;
+        if (keys.count(name)) ordered.push_back(name);
+    }
+    return ordered;
+}
+
+struct QueryCase {
+    std::wstring name;
+    bool listed;
+};
+
+std::vector<QueryCase> QueryCases()
+{
+    std::wstring longest = L"ZEMA." + std::wstring(250, L'L');  // 255 characters, the longest key name
+    std::wstring longestDouble = L"Zema." + std::wstring(250, L'\x4E2D');  // needs far more than 255 ANSI bytes
+    return {
+        {L"ZEMA.QueryAlpha", true},
+        {L"PDF.ZQueryBeta", true},
+        {L"Zema.QueryGamma", true},
+        {L"ZEMA.", true},
+        {L"ZEMA.StampServerCtl", true},
+        {L"ZEMA.查询控件", true},
+        {longest, true},
+        {longestDouble, true},
+        {L"ZEMA", false},
+        {L"PDF.", false},
+        {L"zema.querylower", false},
+        {L"ZEMa.QueryMixed", false},
+        {L"PDF.zQueryLowerZ", false},
+        {L"Pdf.ZQueryMixed", false},
+        {L"XZEMA.QueryShifted", false},
+        {L"ZEMA_QueryUnderscore", false},
+        {L"\x4E2D" L"EMA.QueryWide", false},
+    };
+}
+}  // namespace
+
+class InstalledQuery : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        RemoveFamilyLeftovers();
+        for (const QueryCase& c : QueryCases()) RemoveTree(c.name);
+    }
+    void TearDown() override
+    {
+        for (const QueryCase& c : QueryCases()) RemoveTree(c.name);
+        MainWindowTest::TearDown();
+    }
+};
+
+TEST_F(InstalledQuery, ListsExactlyTheKeysWhoseFirstFiveCharactersAreAFamilyPrefix)
+{
+    std::set<std::wstring> expected;
+    for (const QueryCase& c : QueryCases()) {
+        CreateKey(c.name);
+        ASSERT_TRUE(KeyExists(c.name));
+        if (c.listed) expected.insert(c.name);
+    }
+    SendMessageW(ControlList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"stale entry"));
+
+    int added = QueryInstalledControls();
+
+    std::vector<std::wstring> listed = ControlListEntries();
+    EXPECT_EQ(listed, InEnumerationOrder(expected));
+    EXPECT_EQ(std::set<std::wstring>(listed.begin(), listed.end()), expected);
+    EXPECT_EQ(added, static_cast<int>(listed.size()));
+}
+
+TEST_F(InstalledQuery, RunTwiceListsEachKeyOnce)
+{
+    for (const wchar_t* name : {L"ZEMA.QueryAlpha", L"Zema.QueryGamma", L"PDF.ZQueryBeta"}) CreateKey(name);
+
+    int first = QueryInstalledControls();
+    std::vector<std::wstring> once = ControlListEntries();
+    int second = QueryInstalledControls();
+
+    EXPECT_EQ(first, 3);
+    EXPECT_EQ(second, 3);
+    EXPECT_EQ(ControlListEntries(), once);
+    EXPECT_EQ(ControlListEntries().size(), 3u);
+}
+
+TEST_F(InstalledQuery, NothingInstalledEmptiesTheListAndGivesZero)
+{
+    for (const wchar_t* stale : {L"ZEMA.Gone1", L"ZEMA.Gone2", L"ZEMA.Gone3"})
+        SendMessageW(ControlList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(stale));
+
+    EXPECT_EQ(QueryInstalledControls(), 0);
+    EXPECT_EQ(SendMessageW(ControlList, LB_GETCOUNT, 0, 0), 0);
+}

@@ -1,0 +1,155 @@
+#include "tests/uninstall/registry_fixture.h"
+#include "uninstall/uninstall.h"
+
+#include <gtest/gtest.h>
+
+#include <algorithm>
+
+namespace {
+const std::wstring PurgeRoot = L"UninstallTests.Purge";
+const wchar_t BulkTail[] = L"-C4B8-4A96-9E21-7F0B3C6D8E14}";
+
+std::vector<std::wstring> SubkeysInOrder(const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[512];
+        DWORD length = 512;
+        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.push_back(name);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+class TypeLibPurge : public ::testing::Test {
+protected:
+    void SetUp() override
+    {
+        RemoveTree(PurgeRoot);
+        guard.Begin();
+    }
+    void TearDown() override
+    {
+        for (const std::wstring& key : madeInTypeLib) RemoveTree(key);
+        RemoveTree(PurgeRoot);
+        guard.End();
+    }
+    void MakeTypeLib(const std::wstring& path)
+    {
+        madeInTypeLib.push_back(path);
+        CreateKey(path + L"\\1.0", L"type library");
+        CreateKey(path + L"\\1.0\\0\\win32", L"C:\\windows\\system32\\control.ocx");
+    }
+
+    RegistryGuard guard;
+    std::vector<std::wstring> madeInTypeLib;
+};
+}  // namespace
+
+TEST_F(TypeLibPurge, RemovesEveryKeyOfTheGuidFamilyBelowTheRootAndNothingElse)
+{
+    const std::wstring family[] = {L"TypeLib\\{10000000" + std::wstring(BulkTail),
+                                   L"TypeLib\\{5D3A71E2" + std::wstring(BulkTail),
+                                   L"TypeLib\\{90000000" + std::wstring(BulkTail)};
+    // Keys that keep the family's keys apart in a case-folded enumeration, and names
+    // that agree with the family's only in part.
+    const std::wstring others[] = {L"TypeLib\\{20000000-0000-4000-8000-000000000001}",
+                                   L"TypeLib\\{60000000-0000-4000-8000-000000000001}",
+                                   L"TypeLib\\{30000000" + std::wstring(BulkTail) + L"0",
+                                   L"TypeLib\\{30000001-C4B8-4A96-9E21-7F0B3C6D8E14",
+                                   L"TypeLib\\{30000002-C4B8-4a96-9E21-7F0B3C6D8E14}"};
+    for (const std::wstring& key : family) MakeTypeLib(key);
+    for (const std::wstring& key : others) MakeTypeLib(key);
+    std::vector<std::wstring> order = SubkeysInOrder(L"TypeLib");
+    for (size_t i = 1; i < order.size(); ++i)
+        ASSERT_FALSE(order[i - 1].substr(9) == BulkTail && order[i].substr(9) == BulkTail)
+            << "two family keys follow each other in this enumeration";
+    guard.TakeCensus();
+
+    PurgeTypeLibMatches(L"Zema.BulkUploadCtl", L"{5D3A71E2-C4B8-4A96-9E21-7F0B3C6D8E14}", L"TypeLib");
+
+    guard.ExpectGoneExactly({family[0], family[1], family[2]});
+}
+
+TEST_F(TypeLibPurge, TheProgIdChoosesWhichPositionsAreRaisedToUpperCase)
+{
+    struct Case {
+        const wchar_t* progId;
+        const wchar_t* typeLibGuid;
+        const wchar_t* keyName;
+        bool deleted;
+    };
+    const Case cases[] = {
+        {L"ZEMA.Pupil", L"{AAAA0001-1001-5a6b-8C6A-2E9F41A07B35}", L"{BBBB0001-1001-5A6B-8C6A-2E9F41A07B35}", true},
+        {L"ZEMA.Pu", L"{AAAA0001-1002-5a6b-8C6A-2E9F41A07B35}", L"{BBBB0001-1002-5A6B-8C6A-2E9F41A07B35}", true},
+        {L"ZEMA.Lotus", L"{AAAA0001-1003-5abc-8C6A-2E9F41A07B35}", L"{BBBB0001-1003-5ABC-8C6A-2E9F41A07B35}", true},
+        {L"ZEMA.Mint", L"{AAAA0001-1004-5abc-8C6A-2E9F41A07B35}", L"{BBBB0001-1004-5ABC-8C6A-2E9F41A07B35}", true},
+        {L"ZEMA.Kappa", L"{AAAA0001-1005-5Acd-8C6A-2E9F41A07B35}", L"{BBBB0001-1005-5ACD-8C6A-2E9F41A07B35}", true},
+        // Digits and upper-case letters are lowered by 32 all the same, and then match nothing.
+        {L"ZEMA.Kappa", L"{AAAA0001-1006-5A67-8C6A-2E9F41A07B35}", L"{BBBB0001-1006-5A67-8C6A-2E9F41A07B35}", false},
+        {L"ZEMA.Pupil", L"{AAAA0001-1007-5A6B-8C6A-2E9F41A07B35}", L"{BBBB0001-1007-5A6B-8C6A-2E9F41A07B35}", false},
+        // No row: a case variant of a row's seven characters, or fewer than seven.
+        {L"Zema.Pupil", L"{AAAA0001-1008-5a6b-8C6A-2E9F41A07B35}", L"{BBBB0001-1008-5A6B-8C6A-2E9F41A07B35}", false},
+        {L"ZEMA.P", L"{AAAA0001-1009-5a6b-8C6A-2E9F41A07B35}", L"{BBBB0001-1009-5A6B-8C6A-2E9F41A07B35}", false},
+        {L"ZEMA.Other", L"{AAAA0001-100A-5a6b-8C6A-2E9F41A07B35}", L"{BBBB0001-100A-5a6b-8C6A-2E9F41A07B35}", true},
+    };
+    auto rootOf = [&](const Case& c) { return PurgeRoot + L"\\Row" + std::to_wstring(&c - cases); };
+    for (const Case& c : cases) {
+        CreateKey(rootOf(c) + L"\\" + c.keyName + L"\\1.0", L"type library");
+        CreateKey(rootOf(c) + L"\\{CCCC0001-0000-4000-8000-000000000000}");
+    }
+    guard.TakeCensus();
+    for (const Case& c : cases) {
+        std::wstring root = rootOf(c);
+        PurgeTypeLibMatches(c.progId, c.typeLibGuid, root.c_str());
+
+        EXPECT_EQ(!KeyExists(root + L"\\" + c.keyName), c.deleted) << c.progId << L" " << c.typeLibGuid;
+        EXPECT_TRUE(KeyExists(root + L"\\{CCCC0001-0000-4000-8000-000000000000}"));
+    }
+    guard.ExpectNothingChanged();
+}
+
+TEST_F(TypeLibPurge, APassStepsOverTheKeyThatMovesIntoADeletedOnesPlace)
+{
+    const std::wstring tail = L"-1111-4000-8000-00000000ADJ0}";
+    for (const wchar_t* first : {L"{00000001", L"{00000002", L"{00000003"}) CreateKey(PurgeRoot + L"\\" + first + tail);
+    std::vector<std::wstring> order = SubkeysInOrder(PurgeRoot);
+    ASSERT_EQ(order.size(), 3u);
+    guard.TakeCensus();
+
+    PurgeTypeLibMatches(L"ZEMA.Adjacent", (L"{ABCDEF01" + tail).c_str(), PurgeRoot.c_str());
+    EXPECT_EQ(SubkeysInOrder(PurgeRoot), std::vector<std::wstring>{order[1]});
+
+    PurgeTypeLibMatches(L"ZEMA.Adjacent", (L"{ABCDEF01" + tail).c_str(), PurgeRoot.c_str());
+    EXPECT_TRUE(SubkeysInOrder(PurgeRoot).empty());
+    guard.ExpectNothingChanged();
+}
+
+TEST_F(TypeLibPurge, DeletesNothingWithoutAUsableGuidOrRoot)
+{
+    // A top-level key and keys below the root that a careless comparison would take.
+    const std::wstring topLevel = L"{7E570009-A1B2-4C3D-8E4F-0123456789AB}";
+    std::wstring longGuid = L"{7E570009-A1B2-4C3D-8E4F-0123456789AB}" + std::wstring(300, L'0');
+    std::wstring longName = L"{7E57000A" + longGuid.substr(9, 254 - 9);
+    CreateKey(topLevel);
+    CreateKey(PurgeRoot + L"\\" + longName);
+    CreateKey(PurgeRoot + L"\\{7E57000B}");
+    std::vector<std::wstring> keys = SubkeysInOrder(PurgeRoot);
+    guard.TakeCensus();
+    struct Case {
+        std::wstring guid;
+        std::wstring root;
+    };
+    for (const Case& c : {Case{L"", PurgeRoot}, Case{L"{00000000}", PurgeRoot},
+                          Case{longGuid, PurgeRoot}, Case{L"{00000000-A1B2-4C3D-8E4F-0123456789AB}", L""},
+                          Case{L"{00000000-A1B2-4C3D-8E4F-0123456789AB}", L"UninstallTests.NoSuchRoot"}}) {
+        PurgeTypeLibMatches(L"ZEMA.Lotus", c.guid.c_str(), c.root.c_str());
+        EXPECT_EQ(SubkeysInOrder(PurgeRoot), keys) << c.guid.size() << L" " << c.root;
+    }
+    EXPECT_TRUE(KeyExists(topLevel));
+    guard.ExpectNothingChanged();
+    RemoveTree(topLevel);
+}

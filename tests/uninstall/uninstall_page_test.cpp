@@ -1,0 +1,184 @@
+#include "tests/support/main_window_fixture.h"
+#include "tests/support/message_box_answerer.h"
+#include "tests/uninstall/registry_fixture.h"
+
+namespace {
+const wchar_t UninstallQuestion[] = L"   是否卸载？";
+const wchar_t NothingInstalled[] = L"当前电脑没有安装控件！";
+const wchar_t QueryFirst[] = L"请点击查询安装按钮！";
+const wchar_t UninstallAllQuestion[] =
+    L"是否卸载列表中的全部控件？\r\n如果点击是,请稍等几秒钟,直到列表为空就表示卸载全部操作完成。";
+
+class UninstallPage : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        RemoveFamilyLeftovers();
+        TestControlA.Remove();
+        TestControlB.Remove();
+        guard.Begin();
+        ShowPage(2);
+    }
+    void TearDown() override
+    {
+        TestControlA.Remove();
+        TestControlB.Remove();
+        RemoveExtensionKeys();
+        guard.End();
+        MainWindowTest::TearDown();
+    }
+    void MakeBothControls()
+    {
+        TestControlA.Make();
+        TestControlB.Make();
+        MakeExtensionKeys();
+    }
+    // What the button sends when it is clicked.
+    void Click(HWND button)
+    {
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    }
+    // What the list sends on a double-click at entry `index` (-1: none is selected).
+    void DoubleClick(int index)
+    {
+        SendMessageW(ControlList, LB_SETCURSEL, index, 0);
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, LBN_DBLCLK), reinterpret_cast<LPARAM>(ControlList));
+    }
+    int IndexOf(const std::wstring& entry)
+    {
+        return static_cast<int>(
+            SendMessageW(ControlList, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1), reinterpret_cast<LPARAM>(entry.c_str())));
+    }
+    void ExpectOneBox(MessageBoxAnswerer& answerer, const wchar_t* text, bool yesNo)
+    {
+        std::vector<SeenMessageBox> seen = answerer.Seen();
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].text, text);
+        EXPECT_EQ(seen[0].caption, L"提示");
+        EXPECT_EQ(seen[0].owner, window);
+        EXPECT_EQ(seen[0].hasYesNo, yesNo);
+    }
+
+    RegistryGuard guard;
+};
+
+std::set<std::wstring> Listed()
+{
+    std::vector<std::wstring> entries = ControlListEntries();
+    return {entries.begin(), entries.end()};
+}
+}  // namespace
+
+TEST_F(UninstallPage, QueryWithNothingInstalledEmptiesTheListAndSaysSo)
+{
+    SendMessageW(ControlList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(L"ZEMA.Stale"));
+    MessageBoxAnswerer answerer(IDOK);
+
+    Click(QueryButton);
+
+    ExpectOneBox(answerer, NothingInstalled, false);
+    EXPECT_TRUE(ControlListEntries().empty());
+}
+
+TEST_F(UninstallPage, QueryWithControlsFillsTheListWithoutAMessage)
+{
+    MakeBothControls();
+    MessageBoxAnswerer answerer(IDOK);
+
+    Click(QueryButton);
+
+    EXPECT_TRUE(answerer.Seen().empty());
+    EXPECT_EQ(Listed(), (std::set<std::wstring>{TestControlA.progId, TestControlB.progId}));
+}
+
+TEST_F(UninstallPage, DoubleClickAnsweredNoKeepsEverything)
+{
+    MakeBothControls();
+    Click(QueryButton);
+    std::vector<std::wstring> listed = ControlListEntries();
+    guard.TakeCensus();
+    MessageBoxAnswerer answerer(IDNO);
+
+    DoubleClick(IndexOf(TestControlA.progId));
+
+    ExpectOneBox(answerer, UninstallQuestion, true);
+    EXPECT_EQ(ControlListEntries(), listed);
+    guard.ExpectNothingChanged();
+}
+
+TEST_F(UninstallPage, DoubleClickAnsweredYesUninstallsThatControlAndRefreshesTheList)
+{
+    MakeBothControls();
+    Click(QueryButton);
+    guard.TakeCensus();
+    MessageBoxAnswerer answerer(IDYES);
+
+    DoubleClick(IndexOf(TestControlA.progId));
+
+    ExpectOneBox(answerer, UninstallQuestion, true);
+    guard.ExpectGoneExactly(TestControlA.Removed());
+    EXPECT_EQ(ControlListEntries(), std::vector<std::wstring>{TestControlB.progId});
+}
+
+TEST_F(UninstallPage, ListNotificationsOtherThanADoubleClickOnAnEntryDoNothing)
+{
+    MakeBothControls();
+    Click(QueryButton);
+    std::vector<std::wstring> listed = ControlListEntries();
+    guard.TakeCensus();
+    MessageBoxAnswerer answerer(IDYES);
+
+    DoubleClick(-1);
+    SendMessageW(ControlList, LB_SETCURSEL, 0, 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, LBN_SELCHANGE), reinterpret_cast<LPARAM>(ControlList));
+
+    EXPECT_TRUE(answerer.Seen().empty());
+    EXPECT_EQ(ControlListEntries(), listed);
+    guard.ExpectNothingChanged();
+}
+
+TEST_F(UninstallPage, UninstallAllOnAnEmptyListAsksForAQueryAndDoesNothing)
+{
+    MakeBothControls();
+    guard.TakeCensus();
+    MessageBoxAnswerer answerer(IDYES);
+
+    Click(UninstallAllButton);
+
+    ExpectOneBox(answerer, QueryFirst, false);
+    EXPECT_TRUE(ControlListEntries().empty());
+    guard.ExpectNothingChanged();
+}
+
+TEST_F(UninstallPage, UninstallAllAnsweredNoKeepsEverything)
+{
+    MakeBothControls();
+    Click(QueryButton);
+    std::vector<std::wstring> listed = ControlListEntries();
+    guard.TakeCensus();
+    MessageBoxAnswerer answerer(IDNO);
+
+    Click(UninstallAllButton);
+
+    ExpectOneBox(answerer, UninstallAllQuestion, true);
+    EXPECT_EQ(ControlListEntries(), listed);
+    guard.ExpectNothingChanged();
+}
+
+TEST_F(UninstallPage, UninstallAllAnsweredYesUninstallsEveryListedControl)
+{
+    MakeBothControls();
+    Click(QueryButton);
+    ASSERT_EQ(ControlListEntries().size(), 2u);
+    guard.TakeCensus();
+    MessageBoxAnswerer answerer(IDYES);
+
+    Click(UninstallAllButton);
+
+    ExpectOneBox(answerer, UninstallAllQuestion, true);
+    std::set<std::wstring> gone = TestControlA.Removed();
+    for (const std::wstring& key : TestControlB.Removed()) gone.insert(key);
+    guard.ExpectGoneExactly(gone);
+    EXPECT_TRUE(ControlListEntries().empty());
+}
