@@ -187,12 +187,20 @@ TEST_F(RegistryTree, ReadClassesRootDefaultGivesTheValueOrEmptyText)
     SetDwordValue(Root + L"\\NoDefault", L"Named", 1);
     CreateKey(Root + L"\\Longest", longest.c_str());
     CreateKey(Root + L"\\TooLong", tooLong.c_str());
+    // 255 characters stored without a terminator: they fill the whole buffer.
+    CreateKey(Root + L"\\Unterminated");
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, (Root + L"\\Unterminated").c_str(), 0, KEY_SET_VALUE, &key), 0);
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(tooLong.c_str()),
+                   static_cast<DWORD>(tooLong.size() * sizeof(wchar_t)));
+    RegCloseKey(key);
     struct Case {
         const wchar_t* key;
         std::wstring expected;
     };
     for (const Case& c : {Case{L"\\Plain", L"{5D3A71E2-C4B8-4A96-9E21-7F0B3C6D8E14}"}, Case{L"\\Missing", L""},
-                          Case{L"\\NoDefault", L""}, Case{L"\\Longest", longest}, Case{L"\\TooLong", L""}}) {
+                          Case{L"\\NoDefault", L""}, Case{L"\\Longest", longest}, Case{L"\\TooLong", L""},
+                          Case{L"\\Unterminated", L""}}) {
         wchar_t text[DefaultValueUnits];
         wmemset(text, L'#', DefaultValueUnits);
         ReadClassesRootDefault((Root + c.key).c_str(), text);

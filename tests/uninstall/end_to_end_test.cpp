@@ -1,0 +1,169 @@
+// The fixture COM server registered through the real regsvr32, then uninstalled through
+// the Uninstall page: the keys it wrote go, and its server file is asked to unregister.
+#include "registration/registration.h"
+#include "tests/fixtures/fixture_identity.h"
+#include "tests/support/main_window_fixture.h"
+#include "tests/support/message_box_answerer.h"
+#include "tests/uninstall/registry_fixture.h"
+
+namespace {
+std::wstring BinFolder()
+{
+    wchar_t path[MAX_PATH] = {};
+    GetModuleFileNameW(nullptr, path, MAX_PATH);
+    std::wstring folder = path;
+    return folder.substr(0, folder.find_last_of(L'\\') + 1);
+}
+
+// A copy of the fixture server named `name` in a fresh folder, with no call record yet.
+std::wstring CopyFixture(const std::wstring& name)
+{
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    std::wstring folder = std::wstring(temp) + L"uninstall-tests-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
+    CreateDirectoryW(folder.c_str(), nullptr);
+    std::wstring path = folder + name;
+    DeleteFileW(FixtureCallRecordPath(path).c_str());
+    CopyFileW((BinFolder() + L"fixture_com_server.dll").c_str(), path.c_str(), FALSE);
+    return path;
+}
+
+std::vector<std::wstring> CallRecord(const std::wstring& dllPath)
+{
+    std::vector<std::wstring> lines;
+    HANDLE file = CreateFileW(FixtureCallRecordPath(dllPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
+                              nullptr, OPEN_EXISTING, 0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return lines;
+    char buffer[4096];
+    DWORD read = 0;
+    std::string text;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
+    CloseHandle(file);
+    size_t start = 0;
+    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
+        lines.emplace_back(text.begin() + start, text.begin() + end);
+    return lines;
+}
+
+// Registers with the system's regsvr32 alone, for a server that refuses to unregister
+// (which RegisterComponentFile asks first).
+DWORD RunRegsvr32(const std::wstring& dllPath)
+{
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(system) + L"\\regsvr32.exe\" /s \"" + dllPath + L"\"";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return GetLastError();
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+void RemoveFixtureKeys(const FixtureIdentity& id)
+{
+    RemoveTree(id.progId);
+    RemoveTree(L"CLSID\\" + id.clsid);
+    RemoveTree(L"TypeLib\\" + id.typeLib);
+    for (const std::wstring& iid : id.interfaces) RemoveTree(L"Interface\\" + iid);
+}
+
+class UninstallEndToEnd : public MainWindowTest {
+protected:
+    void SetUp() override
+    {
+        MainWindowTest::SetUp();
+        RemoveFamilyLeftovers();
+        guard.Begin();
+        ShowPage(2);
+    }
+    void TearDown() override
+    {
+        RemoveFixtureKeys(id);
+        guard.End();
+        MainWindowTest::TearDown();
+    }
+    // Registers a copy of the fixture named `name` as a dropped control file is
+    // registered, or with regsvr32 alone.
+    void Register(const std::wstring& name, bool likeADrop = true)
+    {
+        path = CopyFixture(name);
+        id = FixtureIdentityFromFileName(path);
+        RemoveFixtureKeys(id);
+        if (likeADrop)
+            ASSERT_TRUE(RegisterComponentFile(path.c_str()));
+        else
+            ASSERT_EQ(RunRegsvr32(path), 0u);
+        ASSERT_TRUE(KeyExists(L"CLSID\\" + id.clsid + L"\\InprocServer32"));
+    }
+    void Click(HWND button)
+    {
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(button));
+    }
+    void DoubleClickOn(const std::wstring& entry)
+    {
+        LRESULT index = SendMessageW(ControlList, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                     reinterpret_cast<LPARAM>(entry.c_str()));
+        ASSERT_GE(index, 0);
+        SendMessageW(ControlList, LB_SETCURSEL, index, 0);
+        SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, LBN_DBLCLK), reinterpret_cast<LPARAM>(ControlList));
+    }
+
+    RegistryGuard guard;
+    std::wstring path;
+    FixtureIdentity id;
+};
+}  // namespace
+
+TEST_F(UninstallEndToEnd, ARegisteredControlIsListedThenRemovedAndUnregistered)
+{
+    // Its GUID family is one that the sentinels shadow.
+    Register(L"ZEMA.UninstallEndToEnd+tlb=7E570012-B1B2-4C3D-8E4F-0123456789AB.ocx");
+    Click(QueryButton);
+    ASSERT_EQ(ControlListEntries(), std::vector<std::wstring>{id.progId});
+    guard.TakeCensus();
+
+    {
+        MessageBoxAnswerer answerer(IDYES);
+        DoubleClickOn(id.progId);
+        ASSERT_EQ(answerer.Seen().size(), 1u);
+        EXPECT_EQ(answerer.Seen()[0].text, L"   是否卸载？");
+    }
+
+    guard.ExpectGoneExactly({id.progId, L"CLSID\\" + id.clsid, L"TypeLib\\" + id.typeLib,
+                             L"Interface\\" + id.interfaces[0], L"Interface\\" + id.interfaces[1]});
+    EXPECT_TRUE(ControlListEntries().empty());
+    // Registration unregisters first, then registers; the uninstall ran the server path once more.
+    EXPECT_EQ(CallRecord(path), (std::vector<std::wstring>{L"unregister ok", L"register ok", L"unregister ok"}));
+
+    MessageBoxAnswerer answerer(IDOK);
+    Click(QueryButton);
+    ASSERT_EQ(answerer.Seen().size(), 1u);
+    EXPECT_EQ(answerer.Seen()[0].text, L"当前电脑没有安装控件！");
+}
+
+TEST_F(UninstallEndToEnd, ASpecialControlLosesItsFixedKeysAndItsServerIsAskedToUnregister)
+{
+    // The server refuses to unregister, so the keys it would remove itself show what the
+    // fixed key set leaves alone.
+    Register(L"Zema.BulkUploadCtl+failunreg+tlb=5D3A71E2-C4B8-4A96-9E21-7F0B3C6D8E14"
+             L"+clsid=5D3A71E4-C4B8-4a96-9E21-7F0B3C6D8E14.ocx",
+             false);
+    Click(QueryButton);
+    ASSERT_EQ(ControlListEntries(), std::vector<std::wstring>{L"Zema.BulkUploadCtl"});
+    guard.TakeCensus();
+
+    {
+        MessageBoxAnswerer answerer(IDYES);
+        DoubleClickOn(id.progId);
+    }
+
+    guard.ExpectGoneExactly({id.progId, L"CLSID\\" + id.clsid, L"TypeLib\\" + id.typeLib});
+    for (const std::wstring& iid : id.interfaces) EXPECT_TRUE(KeyExists(L"Interface\\" + iid));
+    EXPECT_EQ(CallRecord(path), (std::vector<std::wstring>{L"register ok", L"unregister failed"}));
+}
