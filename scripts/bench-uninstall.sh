@@ -1,0 +1,22 @@
+#!/usr/bin/env bash
+# Benchmark, run on demand (not by CI): with 20,000 top-level keys below HKEY_CLASSES_ROOT
+# (300 of them ProgIDs of the family) and 20,000 keys below Interface, times the
+# installed-control query against a bare enumeration of the root, and one control
+# uninstall against bare enumerations of the three roots it purges, and prints the ratios.
+# The keys are made in the 64-bit test prefix and removed again.
+# Usage: BUILD_DIR=<build dir with a made test prefix> scripts/bench-uninstall.sh [runs]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+runs=${1:-3}
+cmake --build "$build" --target bench_uninstall >/dev/null
+
+source "$root/scripts/wine-env.sh"
+start_display
+export WINEPREFIX=$build/wine-win64
+[[ -f $WINEPREFIX/.ready ]] || { echo "make the test prefix first (scripts/test.sh)"; exit 1; }
+wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
+finish() { wineserver -k || true; stop_display; }
+trap finish EXIT
+
+wine "$build/bin/bench_uninstall.exe" "$runs" </dev/null 2>/dev/null | tr -d '\r'
