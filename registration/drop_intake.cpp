@@ -81,7 +81,9 @@ static bool RegisterExtractedControls()
 static void HandleDroppedCabinet(const wchar_t* path)
 {
     char pathA[1000] = {};
-    WideCharToMultiByte(CP_ACP, 0, path, -1, pathA, 1000, nullptr, nullptr);
+    // A path whose system-code-page form does not fit would be left unterminated; empty,
+    // it is a cabinet the library cannot open, which ends as any unreadable cabinet.
+    if (WideCharToMultiByte(CP_ACP, 0, path, -1, pathA, 1000, nullptr, nullptr) == 0) pathA[0] = '\0';
     if (!ExtractCabinet(path, pathA)) return;
 
     bool anySucceeded = RegisterExtractedControls();

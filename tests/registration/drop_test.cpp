@@ -160,9 +160,13 @@ TEST_F(DropTest, CabinetWithoutControlsEndsInFailureWithNothingRegistered)
     std::wstring control = CopyFixture(folder, L"ZEMA.DropBetween.ocx");
     Forget(control);
     Drop({control});
+    EXPECT_EQ(WindowText(InfoEdit), ResultHead + control + ResultOk);
+    TextHistory history(InfoEdit);
     // A library under another extension is passed over, not registered.
-    DropCabinet(L"setup.cab", {{"setup.inf", "[Version]\r\n"}, {"ZEMA.CabRenamed.ocx.bak", dll}});
+    std::wstring cab = DropCabinet(L"setup.cab", {{"setup.inf", "[Version]\r\n"}, {"ZEMA.CabRenamed.ocx.bak", dll}});
     std::wstring shown = ShownExtractionFolder();
+    ASSERT_GE(history.texts.size(), 2u);
+    EXPECT_EQ(history.texts[1], Resting + cab + L"\r\n新建文件夹:" + shown + L"\r\n");
     EXPECT_EQ(WindowText(InfoEdit), ListHead + shown + L"setup.inf\r\n" + shown +
                                         L"ZEMA.CabRenamed.ocx.bak\r\n" + CabinetFailed);
     EXPECT_TRUE(FileExists(ExtractionFolder() + L"ZEMA.CabRenamed.ocx.bak"));
@@ -183,7 +187,13 @@ TEST_F(DropTest, DamagedOrFakeCabinetEndsInFailureWithoutAMessageBox)
         {L"cut.cab", cabinet.substr(0, cabinet.size() / 2)},
         {L"header.cab", cabinet.substr(0, 20)},
     };
-    for (const Case& c : cases) {
+    // A path the system code page cannot express cannot reach the cabinet library.
+    std::wstring unreachable = L"控件.cab";
+    BOOL lossy = FALSE;
+    WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, unreachable.c_str(), -1, nullptr, 0, nullptr, &lossy);
+    std::vector<Case> all(std::begin(cases), std::end(cases));
+    if (lossy) all.push_back({unreachable.c_str(), cabinet});
+    for (const Case& c : all) {
         SCOPED_TRACE(c.name);
         std::wstring path = folder + c.name;
         WriteBytes(path, c.bytes);
