@@ -53,34 +53,52 @@ static FNSEEK(CabinetSeek)
     return _lseek(static_cast<int>(hf), dist, seektype);
 }
 
-// True when a stored name stays inside the extraction folder: not rooted, no drive or
-// stream colon, and no component that the file system reads as the parent folder.
-static bool NameStaysInFolder(const char* name)
+// True when `component` (of `length` characters) names a device rather than a file:
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, CONIN$ or CONOUT$, with any extension.
+static bool IsDeviceName(const wchar_t* component, size_t length)
 {
-    if (name[0] == '\\' || name[0] == '/' || strchr(name, ':')) return false;
-    const char* component = name;
+    static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
+    size_t stem = 0;
+    while (stem < length && component[stem] != L'.' && component[stem] != L' ') ++stem;
+    for (const wchar_t* device : devices)
+        if (stem == wcslen(device) && _wcsnicmp(component, device, stem) == 0) return true;
+    return stem == 4 && (_wcsnicmp(component, L"COM", 3) == 0 || _wcsnicmp(component, L"LPT", 3) == 0) &&
+           component[3] >= L'1' && component[3] <= L'9';
+}
+
+// True when a stored name stays inside the extraction folder: not rooted, no drive or
+// stream colon, no component that the file system reads as the parent folder, and no
+// device name.
+static bool NameStaysInFolder(const wchar_t* name)
+{
+    if (name[0] == L'\\' || name[0] == L'/' || wcschr(name, L':')) return false;
+    const wchar_t* component = name;
     while (true) {
-        size_t length = strcspn(component, "\\/");
+        size_t length = wcscspn(component, L"\\/");
         // "..", and forms such as "..." or ".. " that the platform trims to it.
         size_t dots = 0;
         bool onlyDotsAndBlanks = length > 0;
         for (size_t i = 0; i < length; ++i) {
-            if (component[i] == '.') ++dots;
-            else if (component[i] != ' ') onlyDotsAndBlanks = false;
+            if (component[i] == L'.') ++dots;
+            else if (component[i] != L' ') onlyDotsAndBlanks = false;
         }
-        if (onlyDotsAndBlanks && dots >= 2) return false;
-        if (component[length] == '\0') return true;
+        if ((onlyDotsAndBlanks && dots >= 2) || IsDeviceName(component, length)) return false;
+        if (component[length] == L'\0') return true;
         component += length + 1;
     }
 }
 
-// The UTF-16 target path of a stored name: ExtractFolderW followed by the name, decoded
-// as UTF-8 when the cabinet flags it so, else as system-code-page text.
-static bool TargetPath(const FDINOTIFICATION* file, wchar_t* target, int capacity)
+// The stored name in UTF-16: decoded as UTF-8 when the cabinet flags it so, else as
+// system-code-page text.
+static bool StoredName(const FDINOTIFICATION* file, wchar_t* name, int capacity)
 {
-    wchar_t name[1000] = {};
     UINT codePage = (file->attribs & _A_NAME_IS_UTF) ? CP_UTF8 : CP_ACP;
-    if (MultiByteToWideChar(codePage, 0, file->psz1, -1, name, 1000) == 0) return false;
+    return MultiByteToWideChar(codePage, 0, file->psz1, -1, name, capacity) != 0;
+}
+
+// The UTF-16 target path of a stored name: ExtractFolderW followed by the name.
+static bool TargetPath(const wchar_t* name, wchar_t* target, int capacity)
+{
     return SUCCEEDED(StringCchCopyW(target, capacity, ExtractFolderW)) &&
            SUCCEEDED(StringCchCatW(target, capacity, name));
 }
@@ -88,10 +106,11 @@ static bool TargetPath(const FDINOTIFICATION* file, wchar_t* target, int capacit
 // A file is about to be unpacked: lists it, then opens its target (-1 stops the copy).
 static INT_PTR BeginFile(const FDINOTIFICATION* file)
 {
+    wchar_t name[1000] = {};
     wchar_t target[1000] = {};
-    bool composed = TargetPath(file, target, 1000);
+    bool composed = StoredName(file, name, 1000) && TargetPath(name, target, 1000);
     AppendStatusListLine(target);
-    if (!composed || !NameStaysInFolder(file->psz1)) return -1;
+    if (!composed || !NameStaysInFolder(name)) return -1;
     // Truncated: a same-named file of an earlier cabinet in this folder must not leave a tail.
     return _wopen(target, _O_WRONLY | _O_CREAT | _O_TRUNC | _O_BINARY | _O_SEQUENTIAL,
                   _S_IREAD | _S_IWRITE);
@@ -100,8 +119,9 @@ static INT_PTR BeginFile(const FDINOTIFICATION* file)
 // A file has been written: closes it and gives it the stored date, time and attributes.
 static INT_PTR FinishFile(const FDINOTIFICATION* file)
 {
+    wchar_t name[1000] = {};
     wchar_t target[1000] = {};
-    TargetPath(file, target, 1000);
+    if (StoredName(file, name, 1000)) TargetPath(name, target, 1000);
     _close(static_cast<int>(file->hf));
     HANDLE handle = CreateFileW(target, GENERIC_READ | GENERIC_WRITE, FILE_SHARE_READ, nullptr,
                                 OPEN_EXISTING, FILE_ATTRIBUTE_NORMAL, nullptr);

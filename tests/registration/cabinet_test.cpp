@@ -109,6 +109,8 @@ TEST_F(CabinetTest, NamesThatLeaveTheFolderAreListedRefusedAndStopTheCopy)
     const std::string hostile[] = {
         "..\\" + escape, "../" + escape, "sub\\..\\..\\" + escape, "..\\..\\" + escape,
         "...\\" + escape, "\\" + escape, "/" + escape, "C:\\" + escape, "C:" + escape,
+        // Devices, which no folder contains.
+        "NUL", "con.txt", "COM1", "lpt9.log", "CONOUT$", "AUX .txt",
     };
     for (const std::string& name : hostile) {
         SCOPED_TRACE(name);
