@@ -159,6 +159,26 @@ TEST(RegistrationRunner, RefusesADroppedPathTheInterpreterWouldRewrite)
     EXPECT_FALSE(ClassesKeyExists(FixtureIdentityFromFileName(expanded).progId));
 }
 
+// A server path read from the registry may name %SystemRoot% and the like, which the
+// interpreter expands; a quotation mark or a line break, which no file name holds, would
+// end the quoted argument and is refused.
+TEST(RegistrationRunner, UnregisteringExpandsVariablesButRefusesQuotes)
+{
+    std::wstring folder = MakeTestFolder(L"expand");
+    std::wstring path = CopyFixture(folder, L"ZEMA.RunExpanded.ocx");
+    ScopedEnvironment variable(L"REGTEST_SERVER_FOLDER", folder.c_str());
+    EXPECT_TRUE(UnregisterComponentFile(L"%REGTEST_SERVER_FOLDER%ZEMA.RunExpanded.ocx"));
+    EXPECT_EQ(ReadLines(FixtureCallRecordPath(path)), std::vector<std::wstring>{L"unregister ok"});
+
+    Recorder recorder(L"quotes");
+    ScopedEnvironment comspec(L"COMSPEC", recorder.path.c_str());
+    for (const wchar_t* hostile : {L"C:\\x.ocx\" & echo \"", L"C:\\x.ocx\r\necho", L"C:\\x\".ocx"}) {
+        EXPECT_FALSE(UnregisterComponentFile(hostile));
+        EXPECT_FALSE(RegisterComponentFile(hostile));
+    }
+    EXPECT_TRUE(recorder.Lines().empty());
+}
+
 TEST(RegistrationRunner, FallsBackToCmdWhenComspecIsUnsetOrMissing)
 {
     std::wstring folder = MakeTestFolder(L"fallback");
