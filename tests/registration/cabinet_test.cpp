@@ -91,12 +91,17 @@ TEST_F(CabinetTest, SecondCabinetInTheSameSecondOverwritesByteForByte)
     std::string shorter = "short";
     for (int attempt = 0; attempt < 5; ++attempt) {
         WaitForFreshExtractionSecond();
-        DropCabinet(L"first.cab", {{"shared.txt", longer}, {"first.txt", "1"}});
+        // A hidden file is overwritten as well as a plain one.
+        CabinetEntry hidden{"hidden.txt", longer};
+        hidden.attributes = 0x22;
+        DropCabinet(L"first.cab", {{"shared.txt", longer}, hidden, {"first.txt", "1"}});
         std::wstring firstFolder = ExtractionFolder();
-        DropCabinet(L"second.cab", {{"shared.txt", shorter}});
+        DropCabinet(L"second.cab", {{"shared.txt", shorter}, {"hidden.txt", shorter}, {"second.txt", "2"}});
         if (ExtractionFolder() != firstFolder) continue;  // the second turned over between them
         EXPECT_EQ(ReadBytes(firstFolder + L"shared.txt"), shorter);
+        EXPECT_EQ(ReadBytes(firstFolder + L"hidden.txt"), shorter);
         EXPECT_EQ(ReadBytes(firstFolder + L"first.txt"), "1");
+        EXPECT_EQ(ReadBytes(firstFolder + L"second.txt"), "2");
         return;
     }
     FAIL() << "two drops never fell into the same second";
