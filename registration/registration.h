@@ -25,7 +25,8 @@ bool UnregisterComponentFile(const wchar_t* path);
 int RunCommandInterpreter(const wchar_t* command);
 
 // The folder of the latest cabinet, e.g. "C:/ZemaActiveX/1765321234/" (system code page
-// and UTF-16); empty before the first cabinet.
+// and UTF-16); empty before the first cabinet. The drop intake's folder search appends
+// "*.*" to ExtractFolderW, which keeps it until the next cabinet.
 constexpr int ExtractFolderCapacity = 500;
 constexpr int ExtractFolderWCapacity = 256;
 extern char ExtractFolder[ExtractFolderCapacity];
