@@ -3,10 +3,10 @@
 # Usage: scripts/install-deps.sh [--run]   (--run adds what the run command needs)
 set -euo pipefail
 
-want=(cmake make python3 g++-mingw-w64-i686-posix wine wine32:i386 wine64 xvfb xauth
+want=(cmake make python3 x11-utils g++-mingw-w64-i686-posix wine wine32:i386 wine64 xvfb xauth
       wine32-preloader:i386 wine64-preloader
-      fonts-arphic-ukai fonts-arphic-uming googletest gcab binutils-mingw-w64-i686)
-if [[ "${1:-}" == "--run" ]]; then want+=(imagemagick x11-utils); fi
+      fonts-arphic-gkai00mp fonts-arphic-gbsn00lp googletest gcab binutils-mingw-w64-i686)
+if [[ "${1:-}" == "--run" ]]; then want+=(imagemagick x11-utils xdotool); fi
 
 missing=()
 for p in "${want[@]}"; do

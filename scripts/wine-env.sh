@@ -6,9 +6,11 @@ export WINEDEBUG=-all LC_ALL=C.UTF-8
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
 # make_prefix DIR win64|win32: creates the prefix once, with the Chinese font faces mapped.
+# The single-file GB faces are used: 32-bit Wine here cannot take its glyphs from
+# the collection files (.ttc) of the other AR PL faces, and draws boxes instead.
 make_prefix() {
-  local prefix=$1 arch=$2
-  [[ -f $prefix/.ready ]] && return 0
+  local prefix=$1 arch=$2 marker=$1/.ready-2
+  [[ -f $marker ]] && return 0
   rm -rf "$prefix"
   mkdir -p "$(dirname "$prefix")"
   if [[ $arch == win32 ]]; then
@@ -16,13 +18,16 @@ make_prefix() {
   else
     WINEARCH=win64 WINEPREFIX=$prefix wineboot -i >/dev/null 2>&1
   fi
-  local subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
-  WINEPREFIX=$prefix wine reg add "$subst" /v "楷体" /d "AR PL UKai CN" /f >/dev/null 2>&1
-  WINEPREFIX=$prefix wine reg add "$subst" /v "宋体" /d "AR PL UMing CN" /f >/dev/null 2>&1
+  local subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' view
+  # The 32-bit program reads the 32-bit view of the machine's software keys.
+  for view in 64 32; do
+    WINEPREFIX=$prefix wine reg add "$subst" /v "楷体" /d "AR PL KaitiM GB" /f /reg:$view >/dev/null 2>&1
+    WINEPREFIX=$prefix wine reg add "$subst" /v "宋体" /d "AR PL SungtiL GB" /f /reg:$view >/dev/null 2>&1
+  done
   # A crash ends the test instead of waiting on a debugger dialog.
   WINEPREFIX=$prefix wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   WINEPREFIX=$prefix wineserver -w
-  touch "$prefix/.ready"
+  touch "$marker"
 }
 
 # start_display: starts Xvfb on a free display unless DISPLAY is usable; sets XVFB_PID.

@@ -1,0 +1,41 @@
+#!/usr/bin/env bash
+# Builds the program and runs it under Wine. With a usable display it opens the
+# window there. Without one it runs the program on a virtual display, saves a
+# screenshot of the window as a PNG, prints its path and closes the program with
+# its own close button.
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+
+"$root/scripts/install-deps.sh" --run
+cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
+      -DCMAKE_BUILD_TYPE=Release >/dev/null
+cmake --build "$build" --target RegisterAndUninstall -j"$(nproc)"
+program=$build/bin/RegisterAndUninstall.exe
+
+source "$root/scripts/wine-env.sh"
+export WINEPREFIX=$build/wine-run
+make_prefix "$WINEPREFIX" win64
+
+if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
+  exec wine "$program"
+fi
+
+start_display
+trap 'wineserver -k 2>/dev/null || true; stop_display' EXIT
+wine "$program" </dev/null >/dev/null 2>&1 &
+pid=$!
+for _ in $(seq 1 240); do
+  xwininfo -root -tree 2>/dev/null | grep -q '"Register and uninstall"' && break
+  sleep 0.5
+done
+sleep 2   # let the first paint reach the screen
+shot=$build/screenshot.png
+# The window stands at (200, 100), 700 x 500.
+import -display "$DISPLAY" -window root -crop 700x500+200+100 +repage "$shot"
+echo "Screenshot of the window: $shot"
+
+# Close button: client origin (201, 101) inside the border, button at (673, 5), 16 x 16.
+xdotool mousemove 882 114 click 1
+status=0; wait "$pid" || status=$?
+echo "The program ended with exit code $status"
