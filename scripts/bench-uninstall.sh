@@ -12,11 +12,11 @@ runs=${1:-3}
 cmake --build "$build" --target bench_uninstall >/dev/null
 
 source "$root/scripts/wine-env.sh"
-start_display
 export WINEPREFIX=$build/wine-win64
 [[ -f $WINEPREFIX/.ready ]] || { echo "make the test prefix first (scripts/test.sh)"; exit 1; }
-wineserver -p </dev/null >/dev/null 2>&1 || true  # already running is fine
+start_display
 finish() { wineserver -k || true; stop_display; }
 trap finish EXIT
+wineserver -p </dev/null >/dev/null 2>&1 || true  # one already running is fine
 
 wine "$build/bin/bench_uninstall.exe" "$runs" </dev/null 2>/dev/null | tr -d '\r'

@@ -85,6 +85,11 @@ protected:
     void TearDown() override
     {
         RemoveFixtureKeys(id);
+        if (!path.empty()) {
+            DeleteFileW(path.c_str());
+            DeleteFileW(FixtureCallRecordPath(path).c_str());
+            RemoveDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str());
+        }
         guard.End();
         MainWindowTest::TearDown();
     }
