@@ -11,13 +11,18 @@ export WINEDLLOVERRIDES="mscoree,mshtml="
 make_prefix() {
   local prefix=$1 arch=$2 marker=$1/.ready-2
   [[ -f $marker ]] && return 0
-  rm -rf "$prefix"
   mkdir -p "$(dirname "$prefix")"
-  if [[ $arch == win32 ]]; then
-    WINEARCH=win32 WINEPREFIX=$prefix wineboot -i >/dev/null 2>&1
-  else
-    WINEARCH=win64 WINEPREFIX=$prefix wineboot -i >/dev/null 2>&1
-  fi
+  # Under qemu a prefix's set-up now and then hangs in one of its steps: give it
+  # a few minutes, then start that prefix afresh.
+  local try
+  for try in 1 2 3; do
+    WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
+    rm -rf "$prefix"
+    WINEARCH=$arch WINEPREFIX=$prefix timeout 300 wineboot -i >/dev/null 2>&1 &&
+      WINEPREFIX=$prefix timeout 120 wineserver -w && break
+    echo "making the $arch prefix failed or hung (try $try)" >&2
+    [[ $try -eq 3 ]] && return 1
+  done
   local subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' view
   # The 32-bit program reads the 32-bit view of the machine's software keys.
   for view in 64 32; do
@@ -26,7 +31,7 @@ make_prefix() {
   done
   # A crash ends the test instead of waiting on a debugger dialog.
   WINEPREFIX=$prefix wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
-  WINEPREFIX=$prefix wineserver -w
+  WINEPREFIX=$prefix timeout 120 wineserver -w
   touch "$marker"
 }
 

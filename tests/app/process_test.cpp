@@ -33,7 +33,8 @@ BOOL CALLBACK MatchMainWindow(HWND window, LPARAM search)
 Running Start(WORD showCommand)
 {
     Running run;
-    STARTUPINFOW startup = {sizeof startup};
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
     startup.dwFlags = STARTF_USESHOWWINDOW;
     startup.wShowWindow = showCommand;
     std::wstring path = ProgramPath();
