@@ -3,14 +3,6 @@
 #include <cstdint>
 #include <ctime>
 
-std::wstring BinFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
 std::wstring MakeTestFolder(const std::wstring& tag)
 {
     wchar_t temp[MAX_PATH] = {};

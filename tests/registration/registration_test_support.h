@@ -2,6 +2,7 @@
 // Files, folders, registry and environment helpers of the registration tests.
 #include "registration/registration.h"
 #include "tests/fixtures/fixture_identity.h"
+#include "tests/support/program_path.h"
 
 #include <windows.h>
 #include <shlobj.h>
@@ -9,8 +10,6 @@
 #include <string>
 #include <vector>
 
-// The folder of the running test program (where the fixtures are built), ending in "\".
-std::wstring BinFolder();
 // A new empty folder below the temporary folder, ending in "\"; `tag` names the test.
 std::wstring MakeTestFolder(const std::wstring& tag);
 // Copies the fixture COM server to folder + name and returns the copy's path.

@@ -2,10 +2,15 @@
 
 #include <windows.h>
 
-std::wstring ProgramPath()
+std::wstring BinFolder()
 {
     wchar_t self[MAX_PATH] = {};
     GetModuleFileNameW(nullptr, self, MAX_PATH);
     std::wstring path = self;
-    return path.substr(0, path.find_last_of(L"\\/") + 1) + L"RegisterAndUninstall.exe";
+    return path.substr(0, path.find_last_of(L"\\/") + 1);
+}
+
+std::wstring ProgramPath()
+{
+    return BinFolder() + L"RegisterAndUninstall.exe";
 }

@@ -1,5 +1,7 @@
 #pragma once
 #include <string>
 
+// The folder of the test programs, the built program and the fixtures, ending in "\".
+std::wstring BinFolder();
 // The built program, RegisterAndUninstall.exe, beside the test programs.
 std::wstring ProgramPath();

@@ -4,17 +4,10 @@
 #include "tests/fixtures/fixture_identity.h"
 #include "tests/support/main_window_fixture.h"
 #include "tests/support/message_box_answerer.h"
+#include "tests/support/program_path.h"
 #include "tests/uninstall/registry_fixture.h"
 
 namespace {
-std::wstring BinFolder()
-{
-    wchar_t path[MAX_PATH] = {};
-    GetModuleFileNameW(nullptr, path, MAX_PATH);
-    std::wstring folder = path;
-    return folder.substr(0, folder.find_last_of(L'\\') + 1);
-}
-
 // A copy of the fixture server named `name` in a fresh folder, with no call record yet.
 std::wstring CopyFixture(const std::wstring& name)
 {
