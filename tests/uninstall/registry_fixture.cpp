@@ -45,11 +45,11 @@ void RemoveTree(const std::wstring& path)
     RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
 }
 
-static std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path)
+std::vector<std::wstring> SubkeyNames(const std::wstring& path)
 {
     std::vector<std::wstring> names;
     HKEY key;
-    if (RegOpenKeyExW(root, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
     for (DWORD index = 0;; ++index) {
         wchar_t name[512];
         DWORD length = 512;
@@ -62,7 +62,7 @@ static std::vector<std::wstring> SubkeyNames(HKEY root, const std::wstring& path
 
 void RemoveFamilyLeftovers()
 {
-    for (const std::wstring& name : SubkeyNames(HKEY_CLASSES_ROOT, L"")) {
+    for (const std::wstring& name : SubkeyNames(L"")) {
         std::wstring head = name.substr(0, 5);
         std::transform(head.begin(), head.end(), head.begin(), towlower);
         if (head == L"zema." || head == L"pdf.z") RemoveTree(name);
@@ -99,7 +99,7 @@ static void DumpInto(const std::wstring& path, std::vector<std::wstring>& lines)
                         Hex(data, dataSize));
     }
     RegCloseKey(key);
-    for (const std::wstring& child : SubkeyNames(HKEY_CLASSES_ROOT, path)) DumpInto(path + L"\\" + child, lines);
+    for (const std::wstring& child : SubkeyNames(path)) DumpInto(path + L"\\" + child, lines);
 }
 
 std::vector<std::wstring> DumpTree(const std::wstring& path)
@@ -117,9 +117,9 @@ static const wchar_t* const CensusRoots[] = {
 std::set<std::wstring> ClassRootsCensus()
 {
     std::set<std::wstring> census;
-    for (const std::wstring& name : SubkeyNames(HKEY_CLASSES_ROOT, L"")) census.insert(name);
+    for (const std::wstring& name : SubkeyNames(L"")) census.insert(name);
     for (const wchar_t* root : CensusRoots)
-        for (const std::wstring& name : SubkeyNames(HKEY_CLASSES_ROOT, root))
+        for (const std::wstring& name : SubkeyNames(root))
             census.insert(std::wstring(root) + L"\\" + name);
     return census;
 }

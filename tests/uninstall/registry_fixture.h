@@ -11,6 +11,8 @@
 void CreateKey(const std::wstring& path, const wchar_t* defaultValue = nullptr);
 void SetDwordValue(const std::wstring& path, const wchar_t* name, DWORD value);
 bool KeyExists(const std::wstring& path);
+// The names of the keys directly below `path` of HKEY_CLASSES_ROOT, in enumeration order.
+std::vector<std::wstring> SubkeyNames(const std::wstring& path);
 // Removes a key with everything below it, for set-up and clean-up.
 void RemoveTree(const std::wstring& path);
 // Removes every top-level key that looks like a family ProgID in any letter case, so

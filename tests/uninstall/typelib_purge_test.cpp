@@ -9,21 +9,6 @@ namespace {
 const std::wstring PurgeRoot = L"UninstallTests.Purge";
 const wchar_t BulkTail[] = L"-C4B8-4A96-9E21-7F0B3C6D8E14}";
 
-std::vector<std::wstring> SubkeysInOrder(const std::wstring& path)
-{
-    std::vector<std::wstring> names;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[512];
-        DWORD length = 512;
-        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names.push_back(name);
-    }
-    RegCloseKey(key);
-    return names;
-}
-
 class TypeLibPurge : public ::testing::Test {
 protected:
     void SetUp() override
@@ -63,7 +48,7 @@ TEST_F(TypeLibPurge, RemovesEveryKeyOfTheGuidFamilyBelowTheRootAndNothingElse)
                                    L"TypeLib\\{30000002-C4B8-4a96-9E21-7F0B3C6D8E14}"};
     for (const std::wstring& key : family) MakeTypeLib(key);
     for (const std::wstring& key : others) MakeTypeLib(key);
-    std::vector<std::wstring> order = SubkeysInOrder(L"TypeLib");
+    std::vector<std::wstring> order = SubkeyNames(L"TypeLib");
     for (size_t i = 1; i < order.size(); ++i)
         ASSERT_FALSE(order[i - 1].substr(9) == BulkTail && order[i].substr(9) == BulkTail)
             << "two family keys follow each other in this enumeration";
@@ -116,15 +101,15 @@ TEST_F(TypeLibPurge, APassStepsOverTheKeyThatMovesIntoADeletedOnesPlace)
 {
     const std::wstring tail = L"-1111-4000-8000-00000000ADJ0}";
     for (const wchar_t* first : {L"{00000001", L"{00000002", L"{00000003"}) CreateKey(PurgeRoot + L"\\" + first + tail);
-    std::vector<std::wstring> order = SubkeysInOrder(PurgeRoot);
+    std::vector<std::wstring> order = SubkeyNames(PurgeRoot);
     ASSERT_EQ(order.size(), 3u);
     guard.TakeCensus();
 
     PurgeTypeLibMatches(L"ZEMA.Adjacent", (L"{ABCDEF01" + tail).c_str(), PurgeRoot.c_str());
-    EXPECT_EQ(SubkeysInOrder(PurgeRoot), std::vector<std::wstring>{order[1]});
+    EXPECT_EQ(SubkeyNames(PurgeRoot), std::vector<std::wstring>{order[1]});
 
     PurgeTypeLibMatches(L"ZEMA.Adjacent", (L"{ABCDEF01" + tail).c_str(), PurgeRoot.c_str());
-    EXPECT_TRUE(SubkeysInOrder(PurgeRoot).empty());
+    EXPECT_TRUE(SubkeyNames(PurgeRoot).empty());
     guard.ExpectNothingChanged();
 }
 
@@ -137,7 +122,7 @@ TEST_F(TypeLibPurge, DeletesNothingWithoutAUsableGuidOrRoot)
     CreateKey(topLevel);
     CreateKey(PurgeRoot + L"\\" + longName);
     CreateKey(PurgeRoot + L"\\{7E57000B}");
-    std::vector<std::wstring> keys = SubkeysInOrder(PurgeRoot);
+    std::vector<std::wstring> keys = SubkeyNames(PurgeRoot);
     guard.TakeCensus();
     struct Case {
         std::wstring guid;
@@ -147,7 +132,7 @@ TEST_F(TypeLibPurge, DeletesNothingWithoutAUsableGuidOrRoot)
                           Case{longGuid, PurgeRoot}, Case{L"{00000000-A1B2-4C3D-8E4F-0123456789AB}", L""},
                           Case{L"{00000000-A1B2-4C3D-8E4F-0123456789AB}", L"UninstallTests.NoSuchRoot"}}) {
         PurgeTypeLibMatches(L"ZEMA.Lotus", c.guid.c_str(), c.root.c_str());
-        EXPECT_EQ(SubkeysInOrder(PurgeRoot), keys) << c.guid.size() << L" " << c.root;
+        EXPECT_EQ(SubkeyNames(PurgeRoot), keys) << c.guid.size() << L" " << c.root;
     }
     EXPECT_TRUE(KeyExists(topLevel));
     guard.ExpectNothingChanged();
