@@ -117,8 +117,9 @@ static void DrawOwnerButton(const DRAWITEMSTRUCT* item)
 static bool ReadListEntry(LRESULT index, wchar_t* name, int capacity)
 {
     ZeroMemory(name, capacity * sizeof(wchar_t));
+    if (index < 0) return false;
     LRESULT length = SendMessageW(ControlList, LB_GETTEXTLEN, index, 0);
-    if (index < 0 || length == LB_ERR || length >= capacity) return false;
+    if (length == LB_ERR || length >= capacity) return false;
     SendMessageW(ControlList, LB_GETTEXT, index, reinterpret_cast<LPARAM>(name));
     return true;
 }

@@ -59,7 +59,8 @@ static void RegisterDroppedControl(const wchar_t* path)
 static bool RegisterExtractedControls()
 {
     wchar_t folder[200] = {};
-    StringCchCopyW(folder, 200, ExtractFolderW);
+    // A cut folder would name another folder; the candidates are formed from this copy.
+    if (FAILED(StringCchCopyW(folder, 200, ExtractFolderW))) return false;
     StringCchCatW(ExtractFolderW, ExtractFolderWCapacity, L"*.*");
 
     bool anySucceeded = false;

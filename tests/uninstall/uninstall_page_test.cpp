@@ -138,6 +138,35 @@ TEST_F(UninstallPage, ListNotificationsOtherThanADoubleClickOnAnEntryDoNothing)
     guard.ExpectNothingChanged();
 }
 
+TEST_F(UninstallPage, EntriesTooLongForTheNameBufferAreNeverUninstalledCut)
+{
+    // The double-click reads an entry into 255 units, the uninstall-all loop into 200. Cut
+    // there, these entries would name the shorter keys made below, which must stay.
+    const std::wstring forDoubleClick = L"ZEMA.LongDoubleClick" + std::wstring(280, L'd');
+    const std::wstring forUninstallAll = L"ZEMA.LongUninstallAll" + std::wstring(210, L'a');
+    const std::wstring cutByDoubleClick = forDoubleClick.substr(0, 254);
+    const std::wstring cutByUninstallAll = forUninstallAll.substr(0, 199);
+    CreateKey(cutByDoubleClick, L"cut");
+    CreateKey(cutByUninstallAll, L"cut");
+    MakeExtensionKeys();
+    for (const std::wstring& entry : {forDoubleClick, forUninstallAll})
+        SendMessageW(ControlList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(entry.c_str()));
+    guard.TakeCensus();
+    MessageBoxAnswerer answerer(IDYES);
+
+    DoubleClick(IndexOf(forDoubleClick));
+    EXPECT_TRUE(answerer.Seen().empty()) << "no question for an entry that cannot be read whole";
+
+    Click(UninstallAllButton);
+    ExpectOneBox(answerer, UninstallAllQuestion, true);
+    guard.ExpectNothingChanged();
+    EXPECT_TRUE(KeyExists(cutByDoubleClick));
+    EXPECT_TRUE(KeyExists(cutByUninstallAll));
+
+    RemoveTree(cutByDoubleClick);
+    RemoveTree(cutByUninstallAll);
+}
+
 TEST_F(UninstallPage, UninstallAllOnAnEmptyListAsksForAQueryAndDoesNothing)
 {
     MakeBothControls();
