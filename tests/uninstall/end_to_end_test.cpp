@@ -221,7 +221,8 @@ TEST_F(UninstallEndToEnd, AQuotedOrExpandableServerPathIsUnregisteredWhenItComes
         SetEnvironmentVariableW(L"ZEMA_TEST_NESTED", L"%ZEMA_TEST_FOLDER%");
         SetEnvironmentVariableW(L"ZEMA_TEST_BREAK", (folder + L"\r\n").c_str());
         std::wstring stored = c.stored;
-        for (const auto& field : {std::make_pair(std::wstring(L"<folder>"), folder), std::make_pair(std::wstring(L"<name>"), name)})
+        const std::pair<std::wstring, std::wstring> fields[] = {{L"<folder>", folder}, {L"<name>", name}};
+        for (const auto& field : fields)
             for (size_t at; (at = stored.find(field.first)) != std::wstring::npos;)
                 stored.replace(at, field.first.size(), field.second);
         SetServerValue(id.clsid, c.type, stored);
@@ -244,7 +245,9 @@ TEST_F(UninstallEndToEnd, AQuotedOrExpandableServerPathIsUnregisteredWhenItComes
 // go as always, but that class's server is not asked to unregister.
 TEST_F(UninstallEndToEnd, ASpecialControlWhoseClassIsOutsideTheFamilyKeepsThatServer)
 {
-    Register(L"Other.StampServer+tlb=B7E2C90D-3F14-4D5B-8C6A-2E9F41A07B35+clsid=B7E2C90F-3F14-4d5b-8C6A-2E9F41A07B35.ocx",
+    // Its own ProgID is not of the family; its GUIDs are the fixed ones of the special control.
+    Register(L"Other.StampServer+tlb=B7E2C90D-3F14-4D5B-8C6A-2E9F41A07B35"
+             L"+clsid=B7E2C90F-3F14-4d5b-8C6A-2E9F41A07B35.ocx",
              false);
     CreateKey(L"ZEMA.StampServerCtl\\CLSID", id.clsid.c_str());
     Click(QueryButton);
