@@ -253,19 +253,20 @@ TEST_F(DropTest, DamagedOrFakeCabinetEndsInFailureWithoutAMessageBox)
 }
 
 // A cabinet name holding a character that the system code page has only a best-fit form
-// for ('Ā' as 'A' under 1252): that form names another file, which may have been placed
-// beside it. Such a path is an unreadable cabinet; the other file is never opened.
+// for ('Ā' as 'A' under 1252, '²' as '2' under 936): that form names another file, which
+// may have been placed beside it. Such a path is an unreadable cabinet; the other file is
+// never opened. (A best fit that differs only in case names the same file.)
 TEST_F(DropTest, ACabinetNameTheCodePageCannotExpressExactlyIsNeverBestFitted)
 {
     std::wstring dropped, fitted;
-    for (const wchar_t* name : {L"bestfit-Ā.cab", L"bestfit-À.cab", L"bestfit-Ł.cab"}) {
+    for (const wchar_t* name : {L"bestfit-Ā.cab", L"bestfit-².cab"}) {
         BOOL inexact = FALSE;
         WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr, &inexact);
         char bytes[64] = {};
         wchar_t back[64] = {};
         WideCharToMultiByte(CP_ACP, 0, name, -1, bytes, 64, nullptr, nullptr);
         MultiByteToWideChar(CP_ACP, 0, bytes, -1, back, 64);
-        if (inexact && wcscmp(back, name) != 0 && !wcschr(back, L'?')) {
+        if (inexact && !wcschr(back, L'?') && CompareStringOrdinal(back, -1, name, -1, TRUE) != CSTR_EQUAL) {
             dropped = folder + name;
             fitted = folder + back;
             break;
