@@ -15,13 +15,15 @@ void AppendStatusListLine(const wchar_t* line);
 void HandleFileDrop(HDROP drop);
 
 // Run regsvr32 silently: unregister then register / unregister only.
-// True when every command run ended with status 0.
+// True when every command run ended with status 0. A path holding '%', '"' or a control
+// character is refused before anything runs: the uninstall passes a server path read from
+// the registry already unquoted and expanded.
 bool RegisterComponentFile(const wchar_t* path);
 bool UnregisterComponentFile(const wchar_t* path);
 
-// Runs `command` through the command interpreter ("/c") and waits for it: the interpreter
-// named by COMSPEC, else cmd.exe from the current folder, then from PATH. Returns the
-// interpreter's exit code, or -1 when none could be started.
+// Runs `command` through the system directory's cmd.exe ("/d /c"), started in the system
+// directory, and waits for it; COMSPEC, the current folder and PATH are never consulted.
+// Returns the interpreter's exit code, or -1 when it could not be started.
 int RunCommandInterpreter(const wchar_t* command);
 
 // The folder of the latest cabinet, e.g. "C:/ZemaActiveX/1765321234/" (system code page
