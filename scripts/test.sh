@@ -1,7 +1,7 @@
 #!/usr/bin/env bash
 # Builds the program and its tests, then runs every test under Wine on a virtual
-# display: once in a 64-bit prefix (the program under WOW64) and, for the tests
-# whose outcome depends on it, once more in a 32-bit prefix.
+# display: once in a 64-bit prefix (the program under WOW64) in code page 1252 and, for
+# the tests whose outcome depends on it, once more in a 32-bit prefix in code page 936.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -17,6 +17,8 @@ trap stop_display EXIT
 
 status=0
 for arch in win64 win32; do
+  # The second pass, the registration and uninstall tests, runs in the users' code page.
+  if [[ $arch == win32 ]]; then use_code_page 936; else use_code_page 1252; fi
   export WINEPREFIX=$build/wine-$arch
   make_prefix "$WINEPREFIX" "$arch"
   wineserver -p </dev/null >/dev/null 2>&1
@@ -24,7 +26,7 @@ for arch in win64 win32; do
   # caused it; started here, it holds none of CTest's output pipes.
   wine "$build/bin/app_tests.exe" --gtest_list_tests </dev/null >/dev/null 2>&1
   only=(); [[ $arch == win32 ]] && only=(-L both-prefixes)
-  echo "== tests in the $arch prefix"
+  echo "== tests in the $arch prefix, code page $EXPECTED_CODE_PAGE"
   ctest --test-dir "$build" --output-on-failure "${only[@]}" || status=1
   wineserver -k || true
 done
