@@ -17,10 +17,13 @@ trap stop_display EXIT
 
 status=0
 for arch in win64 win32; do
-  # The second pass, the registration and uninstall tests, runs in the users' code page.
-  if [[ $arch == win32 ]]; then use_code_page 936; else use_code_page 1252; fi
   export WINEPREFIX=$build/wine-$arch
+  use_code_page 1252
   make_prefix "$WINEPREFIX" "$arch"
+  # The second pass, the registration and uninstall tests, runs in the users' code page
+  # (a prefix made in code page 1252 serves it: the code page follows LC_ALL, which the
+  # CodePage test checks).
+  [[ $arch == win32 ]] && use_code_page 936
   wineserver -p </dev/null >/dev/null 2>&1
   # The first window starts Wine's desktop process, which outlives the test that
   # caused it; started here, it holds none of CTest's output pipes.
