@@ -3,6 +3,7 @@
 #include "registration/registration.h"
 
 #include <aclapi.h>
+#include <strsafe.h>
 
 // Full control for SYSTEM and Administrators, read and execute for Users; every ACE is
 // inherited by the folder's files and subfolders, and nothing comes from the parent.
@@ -42,11 +43,17 @@ bool CreateProtectedFolder(const wchar_t* folder)
 }
 
 // A folder as such, not a link or reparse point that leads somewhere else. The name is
-// asked (Wine shows a Unix link to a folder only there, as a reparse point) and the handle
-// (Windows shows its reparse points there without following them).
+// asked (Wine shows a Unix link to a folder only there, as a reparse point, and only
+// without a trailing separator, which makes it follow the link) and the handle (Windows
+// shows its reparse points there without following them).
 static bool IsRealFolder(const wchar_t* folder, HANDLE handle)
 {
-    DWORD attributes = GetFileAttributesW(folder);
+    wchar_t name[1000] = {};
+    size_t length = 0;
+    if (FAILED(StringCchCopyW(name, 1000, folder)) || FAILED(StringCchLengthW(name, 1000, &length))) return false;
+    while (length > 1 && (name[length - 1] == L'/' || name[length - 1] == L'\\') && name[length - 2] != L':')
+        name[--length] = L'\0';
+    DWORD attributes = GetFileAttributesW(name);
     BY_HANDLE_FILE_INFORMATION info;
     const DWORD wanted = FILE_ATTRIBUTE_DIRECTORY, unwanted = FILE_ATTRIBUTE_REPARSE_POINT;
     return attributes != INVALID_FILE_ATTRIBUTES && (attributes & (wanted | unwanted)) == wanted &&

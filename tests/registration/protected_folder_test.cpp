@@ -90,6 +90,8 @@ TEST(ProtectedFolderTest, ExistingFoldersAreAcceptedOnlyWhenTheyAreRealFolders)
         {L"existing", true},
         {L"file", false},
         {L"link", false},
+        {L"link\\", false},
+        {L"link/", false},
         {L"missing\\below", false},
     };
     for (const Case& c : cases) {
