@@ -16,27 +16,48 @@ static std::wstring UnixPath(const std::wstring& path)
     return wide;
 }
 
-bool MakeUnixLink(const std::wstring& link, const std::wstring& target)
+// Starts a Unix program, which Wine does when given its path on the drive that maps the
+// Unix root; Wine does not let us wait for it, so the caller watches for its effect.
+static bool StartUnix(const wchar_t* program, std::wstring command)
 {
-    size_t slash = link.find_last_of(L"\\/");
-    std::wstring parent = UnixPath(link.substr(0, slash));
-    std::wstring unixTarget = UnixPath(target);
-    if (parent.empty() || unixTarget.empty()) return false;
-    // Wine starts a Unix program given by its path on the drive that maps the Unix root.
-    // (CreateSymbolicLinkW answers success there but makes nothing.)
-    std::wstring command = L"ln -s \"" + unixTarget + L"\" \"" + parent + L"/" + link.substr(slash + 1) + L"\"";
     STARTUPINFOW startup = {};
     startup.cb = sizeof startup;
     PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(L"Z:\\bin\\ln", &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
+    if (!CreateProcessW(program, &command[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup,
                         &process))
         return false;
-    WaitForSingleObject(process.hProcess, 30000);
     CloseHandle(process.hProcess);
     CloseHandle(process.hThread);
-    WIN32_FIND_DATAW found;
-    HANDLE search = FindFirstFileW(link.c_str(), &found);
-    if (search == INVALID_HANDLE_VALUE) return false;
-    FindClose(search);
     return true;
+}
+
+// Waits up to 20 s until `path` exists or is gone, as `exists` asks.
+static bool WaitUntil(const std::wstring& path, bool exists)
+{
+    for (int i = 0; i < 400; ++i, Sleep(50))
+        if ((GetFileAttributesW(path.c_str()) != INVALID_FILE_ATTRIBUTES) == exists) return true;
+    return false;
+}
+
+// The Unix path of `link`, its last component kept as it is (not followed).
+static std::wstring UnixLinkPath(const std::wstring& link)
+{
+    size_t slash = link.find_last_of(L"\\/");
+    std::wstring parent = UnixPath(link.substr(0, slash + 1));
+    return parent.empty() ? parent : parent + L"/" + link.substr(slash + 1);
+}
+
+bool MakeUnixLink(const std::wstring& link, const std::wstring& target)
+{
+    std::wstring unixLink = UnixLinkPath(link), unixTarget = UnixPath(target);
+    // (CreateSymbolicLinkW answers success under Wine but makes nothing.)
+    return !unixLink.empty() && !unixTarget.empty() &&
+           StartUnix(L"Z:\\bin\\ln", L"ln -s \"" + unixTarget + L"\" \"" + unixLink + L"\"") &&
+           WaitUntil(link, true);
+}
+
+bool RemoveUnixLink(const std::wstring& link)
+{
+    std::wstring unixLink = UnixLinkPath(link);
+    return !unixLink.empty() && StartUnix(L"Z:\\bin\\rm", L"rm -f \"" + unixLink + L"\"") && WaitUntil(link, false);
 }
