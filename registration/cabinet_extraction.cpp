@@ -11,6 +11,7 @@
 
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include <strsafe.h>
@@ -221,6 +222,17 @@ static bool ConvertExtractionFolder()
     return false;
 }
 
+// True when `pathA` is `pathW` in the system code page, with no character replaced by a
+// look-alike or the default character (the library would open another file).
+static bool IsExactForm(const wchar_t* pathW, const char* pathA)
+{
+    char exact[1000] = {};
+    BOOL usedDefault = FALSE;
+    return pathA[0] != '\0' &&
+           WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pathW, -1, exact, 1000, nullptr, &usedDefault) != 0 &&
+           !usedDefault && strcmp(exact, pathA) == 0;
+}
+
 // The last backslash of a system-code-page path. The second byte of a double-byte
 // character can have the backslash's value (0x5C in code page 936), so characters are
 // stepped over whole.
@@ -248,11 +260,11 @@ static bool CopyCabinet(const CabinetLibrary& library, HFDI context, const wchar
 
 bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
 {
-    // The library takes the file name and its folder (with the backslash) apart. An empty
-    // path is one that did not convert exactly: a cabinet that cannot be read.
+    // The library takes the file name and its folder (with the backslash) apart. A path
+    // that is not the exact form of the one shown is a cabinet that cannot be read.
     char name[500] = {};
     char* lastBackslash = LastBackslash(cabinetPathA);
-    bool nameFits = cabinetPathA[0] != '\0' &&
+    bool nameFits = IsExactForm(cabinetPathW, cabinetPathA) &&
                     SUCCEEDED(StringCchCopyA(name, 500, lastBackslash ? lastBackslash + 1 : cabinetPathA));
     if (lastBackslash) lastBackslash[1] = '\0';
     else cabinetPathA[0] = '\0';
