@@ -61,7 +61,8 @@ static bool RegisterExtractedControls()
 {
     wchar_t folder[200] = {};
     // A cut folder would name another folder; the candidates are formed from this copy.
-    if (FAILED(StringCchCopyW(folder, 200, ExtractFolderW))) return false;
+    // Without a folder of this drop there is nothing to scan.
+    if (ExtractFolderW[0] == L'\0' || FAILED(StringCchCopyW(folder, 200, ExtractFolderW))) return false;
     StringCchCatW(ExtractFolderW, ExtractFolderWCapacity, L"*.*");
 
     bool anySucceeded = false;
