@@ -210,15 +210,17 @@ static bool PrepareExtractionFolder()
     return SUCCEEDED(StringCchCopyW(ExtractFolderW, ExtractFolderWCapacity, folder));
 }
 
-// ExtractFolder: the folder in the system code page, converted exactly or not at all.
-static bool ConvertExtractionFolder()
+bool ToSystemCodePageExactly(const wchar_t* text, char* out, int capacity)
 {
+    // A system code page of UTF-8 has an exact form for every character, and takes neither
+    // the best-fit flag nor the default-character report.
+    bool utf8 = GetACP() == CP_UTF8;
     BOOL usedDefault = FALSE;
-    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, ExtractFolderW, -1, ExtractFolder, ExtractFolderCapacity,
-                            nullptr, &usedDefault) != 0 &&
+    if (WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, text, -1, out, capacity,
+                            nullptr, utf8 ? nullptr : &usedDefault) != 0 &&
         !usedDefault)
         return true;
-    ExtractFolder[0] = '\0';
+    if (capacity > 0) out[0] = '\0';
     return false;
 }
 
@@ -227,10 +229,7 @@ static bool ConvertExtractionFolder()
 static bool IsExactForm(const wchar_t* pathW, const char* pathA)
 {
     char exact[1000] = {};
-    BOOL usedDefault = FALSE;
-    return pathA[0] != '\0' &&
-           WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pathW, -1, exact, 1000, nullptr, &usedDefault) != 0 &&
-           !usedDefault && strcmp(exact, pathA) == 0;
+    return pathA[0] != '\0' && ToSystemCodePageExactly(pathW, exact, 1000) && strcmp(exact, pathA) == 0;
 }
 
 // The last backslash of a system-code-page path. The second byte of a double-byte
@@ -271,7 +270,7 @@ bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
 
     // Without a folder of its own the cabinet is neither unpacked nor scanned.
     bool haveFolder = PrepareExtractionFolder();
-    bool folderConverted = haveFolder && ConvertExtractionFolder();
+    bool folderConverted = haveFolder && ToSystemCodePageExactly(ExtractFolderW, ExtractFolder, ExtractFolderCapacity);
 
     StringCchCatW(StatusText, StatusTextCapacity, cabinetPathW);
     StringCchCatW(StatusText, StatusTextCapacity, L"\r\n新建文件夹:");

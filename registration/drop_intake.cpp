@@ -84,13 +84,10 @@ static bool RegisterExtractedControls()
 static void HandleDroppedCabinet(const wchar_t* path)
 {
     char pathA[1000] = {};
-    // A path whose system-code-page form does not fit would be left unterminated, and a
-    // best-fit form ('Ā' as 'A') would name another file. Empty, it is a cabinet the
-    // library cannot open, which ends as any unreadable cabinet.
-    BOOL usedDefault = FALSE;
-    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, pathA, 1000, nullptr, &usedDefault) == 0 ||
-        usedDefault)
-        pathA[0] = '\0';
+    // A path whose system-code-page form does not fit, or has a best-fit look-alike ('Ā' as
+    // 'A') that would name another file, is left empty: a cabinet the library cannot open,
+    // which ends as any unreadable cabinet.
+    ToSystemCodePageExactly(path, pathA, 1000);
     if (!ExtractCabinet(path, pathA)) return;
 
     bool anySucceeded = RegisterExtractedControls();

@@ -41,6 +41,10 @@ extern wchar_t ExtractFolderW[ExtractFolderWCapacity];
 // the UTF-16 path, once checked by IsSoundCabinet. False only when the cabinet library
 // could not be used at all; the user has then been told by a message box.
 bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA);
+// Converts `text` to the system code page character for character; false, with `out`
+// emptied, when a character has no exact form there (a best-fit look-alike would name
+// another file) or the result does not fit `capacity` bytes.
+bool ToSystemCodePageExactly(const wchar_t* text, char* out, int capacity);
 // True when the cabinet open as `descriptor` describes itself soundly: at least one
 // folder, every file in one of them and within its data, every entry and data block
 // inside the file. The cabinet library is given no other.
