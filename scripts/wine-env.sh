@@ -30,8 +30,9 @@ create_prefix() {
 
 # add_face_substitutes DIR: maps each Chinese face, in each view, that the prefix maps
 # to nothing yet; a mapping of the prefix's own is kept. Prints one line per mapping.
+# (Wine links the two views of this key; other prefixes may keep them apart.)
 add_face_substitutes() {
-  local prefix=$1 view face views=(64 32)
+  local prefix=$1 view face missing=() views=(64 32)
   # A 32-bit prefix has one view only.
   [[ -d $prefix/drive_c/windows/syswow64 ]] || views=(32)
   for view in "${views[@]}"; do
@@ -39,11 +40,14 @@ add_face_substitutes() {
       if WINEPREFIX=$prefix wine reg query "$FACE_SUBSTITUTES_KEY" /v "${face%%=*}" /reg:$view >/dev/null 2>&1; then
         echo "Font substitute kept ($view-bit view): ${face%%=*} has one of the prefix's own"
       else
-        WINEPREFIX=$prefix wine reg add "$FACE_SUBSTITUTES_KEY" /v "${face%%=*}" /d "${face#*=}" /f \
-          /reg:$view >/dev/null 2>&1
-        echo "Font substitute added ($view-bit view): ${face%%=*} -> ${face#*=}"
+        missing+=("$view=$face")
       fi
     done
+  done
+  for face in "${missing[@]}"; do
+    view=${face%%=*} face=${face#*=}
+    WINEPREFIX=$prefix wine reg add "$FACE_SUBSTITUTES_KEY" /v "${face%%=*}" /d "${face#*=}" /f /reg:$view >/dev/null 2>&1
+    echo "Font substitute added ($view-bit view): ${face%%=*} -> ${face#*=}"
   done
 }
 
