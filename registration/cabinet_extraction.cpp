@@ -1,5 +1,6 @@
 // Unpacks a dropped cabinet with the platform's cabinet library (FDI) into a new folder
-// named after the current time below "<system drive>:/ZemaActiveX/".
+// named after the current time below "<system drive>:/ZemaActiveX/". The folder is made by
+// this drop and belongs to administrators, since what lands in it is registered elevated.
 #include "app/app.h"
 #include "registration/registration.h"
 
@@ -8,9 +9,9 @@
 #include <sys/stat.h>
 #include <fdi.h>
 
-#include <cerrno>
 #include <cstdint>
 #include <cstdlib>
+#include <cstring>
 #include <ctime>
 
 #include <strsafe.h>
@@ -18,6 +19,29 @@
 char ExtractFolder[ExtractFolderCapacity];
 wchar_t ExtractFolderW[ExtractFolderWCapacity];
 static ERF CabinetError;
+// The cabinet as it was checked; the library is handed this descriptor, so it reads the
+// file that was checked even when the name is given to another file meanwhile.
+static int CheckedCabinet = -1;
+
+// The cabinet library's entry points, from the system directory only: a cabinet.dll
+// beside the program or in the current folder is never loaded.
+struct CabinetLibrary {
+    decltype(&FDICreate) create;
+    decltype(&FDICopy) copy;
+    decltype(&FDIDestroy) destroy;
+};
+
+static bool LoadCabinetLibrary(CabinetLibrary* library)
+{
+    static HMODULE module = LoadLibraryExW(L"cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
+    if (!module) return false;
+    library->create = reinterpret_cast<decltype(&FDICreate)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "FDICreate")));
+    library->copy = reinterpret_cast<decltype(&FDICopy)>(reinterpret_cast<void*>(GetProcAddress(module, "FDICopy")));
+    library->destroy = reinterpret_cast<decltype(&FDIDestroy)>(
+        reinterpret_cast<void*>(GetProcAddress(module, "FDIDestroy")));
+    return library->create && library->copy && library->destroy;
+}
 
 static FNALLOC(CabinetAlloc)
 {
@@ -29,9 +53,12 @@ static FNFREE(CabinetFree)
     free(pv);
 }
 
+// The library opens nothing but the cabinet (other cabinets of a set are not followed).
 static FNOPEN(CabinetOpen)
 {
-    return _open(pszFile, oflag, pmode);
+    (void)pszFile, (void)oflag, (void)pmode;
+    if (CheckedCabinet == -1 || _lseek(CheckedCabinet, 0, SEEK_SET) != 0) return -1;
+    return _dup(CheckedCabinet);
 }
 
 static FNREAD(CabinetRead)
@@ -55,7 +82,8 @@ static FNSEEK(CabinetSeek)
 }
 
 // True when `component` (of `length` characters) names a device rather than a file:
-// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9, CONIN$ or CONOUT$, with any extension.
+// CON, PRN, AUX, NUL, COM1-COM9, LPT1-LPT9 (the digit may be a superscript ¹ ² ³), CONIN$
+// or CONOUT$, with any extension.
 static bool IsDeviceName(const wchar_t* component, size_t length)
 {
     static const wchar_t* const devices[] = {L"CON", L"PRN", L"AUX", L"NUL", L"CONIN$", L"CONOUT$"};
@@ -64,12 +92,13 @@ static bool IsDeviceName(const wchar_t* component, size_t length)
     for (const wchar_t* device : devices)
         if (stem == wcslen(device) && _wcsnicmp(component, device, stem) == 0) return true;
     return stem == 4 && (_wcsnicmp(component, L"COM", 3) == 0 || _wcsnicmp(component, L"LPT", 3) == 0) &&
-           component[3] >= L'1' && component[3] <= L'9';
+           ((component[3] >= L'1' && component[3] <= L'9') || wcschr(L"\u00B9\u00B2\u00B3", component[3]));
 }
 
 // True when a stored name stays inside the extraction folder: not rooted, no drive or
-// stream colon, no component that the file system reads as the parent folder, and no
-// device name.
+// stream colon, no component that the file system reads as the parent folder, no device
+// name, and no component ending in a dot or blank (the platform drops those, so that
+// "x.ocx." would become the control x.ocx, listed as something else).
 static bool NameStaysInFolder(const wchar_t* name)
 {
     if (name[0] == L'\\' || name[0] == L'/' || wcschr(name, L':')) return false;
@@ -84,6 +113,7 @@ static bool NameStaysInFolder(const wchar_t* name)
             else if (component[i] != L' ') onlyDotsAndBlanks = false;
         }
         if ((onlyDotsAndBlanks && dots >= 2) || IsDeviceName(component, length)) return false;
+        if (length > 0 && (component[length - 1] == L'.' || component[length - 1] == L' ')) return false;
         if (component[length] == L'\0') return true;
         component += length + 1;
     }
@@ -112,19 +142,9 @@ static INT_PTR BeginFile(const FDINOTIFICATION* file)
     bool composed = StoredName(file, name, 1000) && TargetPath(name, target, 1000);
     AppendStatusListLine(target);
     if (!composed || !NameStaysInFolder(name)) return -1;
-    // A new file is created empty; a same-named file of an earlier cabinet in this folder
-    // is emptied so that it keeps no tail. (Truncating through the open itself would
-    // refuse an existing hidden file.)
-    const int flags = _O_WRONLY | _O_BINARY | _O_SEQUENTIAL;
-    int descriptor = _wopen(target, flags | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
-    if (descriptor == -1 && errno == EEXIST) {
-        descriptor = _wopen(target, flags);
-        if (descriptor != -1 && _chsize(descriptor, 0) != 0) {
-            _close(descriptor);
-            return -1;
-        }
-    }
-    return descriptor;
+    // The folder is new, so every file is new: a name that exists already is a second
+    // entry of the same name, which stops the copy like any refused name.
+    return _wopen(target, _O_WRONLY | _O_BINARY | _O_SEQUENTIAL | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
 }
 
 // A file has been written: gives it the stored date, time and attributes and closes it.
@@ -160,40 +180,98 @@ static FNFDINOTIFY(CabinetNotify)
     }
 }
 
-const char* CreateExtractionFolder(const char* baseFolder)
+// Creates a time-named subfolder of `base` that no one made before: a name that is taken
+// is tried again with the next second's name, for five seconds.
+static bool CreateTimeFolder(const wchar_t* base, wchar_t* folder, int capacity)
 {
-    static char folder[512];
-    folder[0] = '\0';
-    long seconds = static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(time(nullptr))));
-    StringCchPrintfA(folder, 512, "%s%ld/", baseFolder, seconds);
+    const time_t first = time(nullptr);
+    for (time_t now = first;;) {
+        long seconds = static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(now)));
+        if (FAILED(StringCchPrintfW(folder, capacity, L"%ls%ld/", base, seconds))) return false;
+        if (CreateProtectedFolder(folder)) return true;
+        if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
+        while (time(nullptr) == now) Sleep(20);
+        now = time(nullptr);
+        if (now - first >= 5) return false;
+    }
+}
 
-    wchar_t baseW[1000] = {};
-    wchar_t folderW[1000] = {};
-    MultiByteToWideChar(CP_ACP, 0, baseFolder, -1, baseW, 1000);
-    MultiByteToWideChar(CP_ACP, 0, folder, -1, folderW, 1000);
-    CreateDirectoryW(baseW, nullptr);
-    CreateDirectoryW(folderW, nullptr);
-    return folder;
+// Makes this drop's folder and sets ExtractFolderW to it; both stay empty when the base
+// folder is not the administrators' own or no new time folder could be made.
+static bool PrepareExtractionFolder()
+{
+    ExtractFolder[0] = '\0';
+    ExtractFolderW[0] = L'\0';
+    wchar_t base[260] = {};
+    if (GetSystemDirectoryW(base, 260) == 0 || FAILED(StringCchCopyW(base + 1, 259, L":/ZemaActiveX/")))
+        return false;
+    wchar_t folder[ExtractFolderWCapacity] = {};
+    if (!PrepareProtectedFolder(base) || !CreateTimeFolder(base, folder, ExtractFolderWCapacity)) return false;
+    return SUCCEEDED(StringCchCopyW(ExtractFolderW, ExtractFolderWCapacity, folder));
+}
+
+// ExtractFolder: the folder in the system code page, converted exactly or not at all.
+static bool ConvertExtractionFolder()
+{
+    BOOL usedDefault = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, ExtractFolderW, -1, ExtractFolder, ExtractFolderCapacity,
+                            nullptr, &usedDefault) != 0 &&
+        !usedDefault)
+        return true;
+    ExtractFolder[0] = '\0';
+    return false;
+}
+
+// True when `pathA` is `pathW` in the system code page, with no character replaced by a
+// look-alike or the default character (the library would open another file).
+static bool IsExactForm(const wchar_t* pathW, const char* pathA)
+{
+    char exact[1000] = {};
+    BOOL usedDefault = FALSE;
+    return pathA[0] != '\0' &&
+           WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, pathW, -1, exact, 1000, nullptr, &usedDefault) != 0 &&
+           !usedDefault && strcmp(exact, pathA) == 0;
+}
+
+// The last backslash of a system-code-page path. The second byte of a double-byte
+// character can have the backslash's value (0x5C in code page 936), so characters are
+// stepped over whole.
+static char* LastBackslash(char* path)
+{
+    char* last = nullptr;
+    for (char* at = path; *at; ++at) {
+        if (IsDBCSLeadByte(static_cast<BYTE>(*at)) && at[1]) ++at;
+        else if (*at == '\\') last = at;
+    }
+    return last;
+}
+
+// Unpacks the cabinet, checked first, from the descriptor CheckedCabinet.
+static bool CopyCabinet(const CabinetLibrary& library, HFDI context, const wchar_t* cabinetPathW, char* name,
+                        char* folder)
+{
+    CheckedCabinet = _wopen(cabinetPathW, _O_RDONLY | _O_BINARY);
+    if (CheckedCabinet == -1) return false;
+    bool copied = IsSoundCabinet(CheckedCabinet) && library.copy(context, name, folder, 0, CabinetNotify, nullptr, nullptr);
+    _close(CheckedCabinet);
+    CheckedCabinet = -1;
+    return copied;
 }
 
 bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
 {
-    // The library takes the file name and its folder (with the backslash) apart.
+    // The library takes the file name and its folder (with the backslash) apart. A path
+    // that is not the exact form of the one shown is a cabinet that cannot be read.
     char name[500] = {};
-    char* lastBackslash = strrchr(cabinetPathA, '\\');
-    bool nameFits = SUCCEEDED(StringCchCopyA(name, 500, lastBackslash ? lastBackslash + 1 : cabinetPathA));
+    char* lastBackslash = LastBackslash(cabinetPathA);
+    bool nameFits = IsExactForm(cabinetPathW, cabinetPathA) &&
+                    SUCCEEDED(StringCchCopyA(name, 500, lastBackslash ? lastBackslash + 1 : cabinetPathA));
     if (lastBackslash) lastBackslash[1] = '\0';
     else cabinetPathA[0] = '\0';
 
-    wchar_t systemDirectory[260] = {};
-    GetSystemDirectoryW(systemDirectory, 260);
-    StringCchCopyW(systemDirectory + 1, 259, L":/ZemaActiveX/");
-    char baseFolder[260] = {};
-    WideCharToMultiByte(CP_ACP, 0, systemDirectory, -1, baseFolder, 260, nullptr, nullptr);
-
-    StringCchCopyA(ExtractFolder, ExtractFolderCapacity, CreateExtractionFolder(baseFolder));
-    ExtractFolderW[0] = L'\0';
-    MultiByteToWideChar(CP_ACP, 0, ExtractFolder, -1, ExtractFolderW, ExtractFolderWCapacity);
+    // Without a folder of its own the cabinet is neither unpacked nor scanned.
+    bool haveFolder = PrepareExtractionFolder();
+    bool folderConverted = haveFolder && ConvertExtractionFolder();
 
     StringCchCatW(StatusText, StatusTextCapacity, cabinetPathW);
     StringCchCatW(StatusText, StatusTextCapacity, L"\r\n新建文件夹:");
@@ -203,15 +281,18 @@ bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
     SetWindowTextW(InfoEdit, StatusText);
     StringCchCopyW(StatusText, StatusTextCapacity, L"解压文件列表:\r\n");
 
-    HFDI context = FDICreate(CabinetAlloc, CabinetFree, CabinetOpen, CabinetRead, CabinetWrite,
-                             CabinetClose, CabinetSeek, cpu80386, &CabinetError);
+    CabinetLibrary library;
+    HFDI context = nullptr;
+    if (LoadCabinetLibrary(&library))
+        context = library.create(CabinetAlloc, CabinetFree, CabinetOpen, CabinetRead, CabinetWrite, CabinetClose,
+                                 CabinetSeek, cpu80386, &CabinetError);
     if (!context) {
         MessageBoxW(InfoEdit, L"", L"", MB_OK);
         return false;
     }
     // A name too long for its buffer is a cabinet that cannot be opened.
-    bool copied = nameFits && FDICopy(context, name, cabinetPathA, 0, CabinetNotify, nullptr, nullptr);
-    bool destroyed = FDIDestroy(context);
+    bool copied = folderConverted && nameFits && CopyCabinet(library, context, cabinetPathW, name, cabinetPathA);
+    bool destroyed = library.destroy(context);
     if (copied || destroyed) return true;
     MessageBoxW(InfoEdit, L"error", L"", MB_OK);
     return false;

@@ -11,6 +11,8 @@ static const wchar_t RestingStatus[] = L"拖入文件路径:";
 static const wchar_t CabinetSucceeded[] = L"注册状态:注册成功！";
 static const wchar_t CabinetFailed[] = L"注册状态:注册失败！";
 static const wchar_t ListCut[] = L"...\r\n";
+static const wchar_t ControlHead[] = L"拖入文件路径：";
+static const wchar_t ControlFailed[] = L"\r\n注册状态：文件注册失败！";
 
 void AppendStatusListLine(const wchar_t* line)
 {
@@ -44,12 +46,11 @@ static bool IsControlFile(const wchar_t* path)
 
 static void RegisterDroppedControl(const wchar_t* path)
 {
-    const wchar_t* resultLine =
-        RegisterComponentFile(path) ? L"\r\n注册状态：文件注册成功！" : L"\r\n注册状态：文件注册失败！";
+    const wchar_t* resultLine = RegisterComponentFile(path) ? L"\r\n注册状态：文件注册成功！" : ControlFailed;
     // A path too long for the result text is cut there so that the result line still shows.
     wchar_t result[1000] = {};
     size_t room = ARRAYSIZE(result) - wcslen(resultLine);
-    StringCchCopyW(result, room, L"拖入文件路径：");
+    StringCchCopyW(result, room, ControlHead);
     StringCchCatW(result, room, path);
     StringCchCatW(result, ARRAYSIZE(result), resultLine);
     SetWindowTextW(InfoEdit, result);
@@ -60,7 +61,8 @@ static bool RegisterExtractedControls()
 {
     wchar_t folder[200] = {};
     // A cut folder would name another folder; the candidates are formed from this copy.
-    if (FAILED(StringCchCopyW(folder, 200, ExtractFolderW))) return false;
+    // Without a folder of this drop there is nothing to scan.
+    if (ExtractFolderW[0] == L'\0' || FAILED(StringCchCopyW(folder, 200, ExtractFolderW))) return false;
     StringCchCatW(ExtractFolderW, ExtractFolderWCapacity, L"*.*");
 
     bool anySucceeded = false;
@@ -82,9 +84,13 @@ static bool RegisterExtractedControls()
 static void HandleDroppedCabinet(const wchar_t* path)
 {
     char pathA[1000] = {};
-    // A path whose system-code-page form does not fit would be left unterminated; empty,
-    // it is a cabinet the library cannot open, which ends as any unreadable cabinet.
-    if (WideCharToMultiByte(CP_ACP, 0, path, -1, pathA, 1000, nullptr, nullptr) == 0) pathA[0] = '\0';
+    // A path whose system-code-page form does not fit would be left unterminated, and a
+    // best-fit form ('Ā' as 'A') would name another file. Empty, it is a cabinet the
+    // library cannot open, which ends as any unreadable cabinet.
+    BOOL usedDefault = FALSE;
+    if (WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, path, -1, pathA, 1000, nullptr, &usedDefault) == 0 ||
+        usedDefault)
+        pathA[0] = '\0';
     if (!ExtractCabinet(path, pathA)) return;
 
     bool anySucceeded = RegisterExtractedControls();
@@ -95,14 +101,29 @@ static void HandleDroppedCabinet(const wchar_t* path)
     SendMessageW(InfoEdit, WM_VSCROLL, SB_BOTTOM, 0);
 }
 
+// A dropped path of 1000 or more units. Its extension lies past the buffer, and no control
+// or cabinet path that long could be registered or opened anyway: it ends as a failed
+// registration, with no path shown (PathEdit is left empty).
+static void RefuseOverlongPath()
+{
+    wchar_t result[ARRAYSIZE(ControlHead) + ARRAYSIZE(ControlFailed)] = {};
+    StringCchCopyW(result, ARRAYSIZE(result), ControlHead);
+    StringCchCatW(result, ARRAYSIZE(result), ControlFailed);
+    SetWindowTextW(InfoEdit, result);
+}
+
 void HandleFileDrop(HDROP drop)
 {
     wchar_t path[1000] = {};
-    DragQueryFileW(drop, 0, path, 1000);
+    // A longer path is never read: cut, it would name another file.
+    bool fits = DragQueryFileW(drop, 0, nullptr, 0) < ARRAYSIZE(path);
+    if (fits) DragQueryFileW(drop, 0, path, ARRAYSIZE(path));
     DragFinish(drop);
 
     SetWindowTextW(PathEdit, path);
-    if (IsControlFile(path))
+    if (!fits)
+        RefuseOverlongPath();
+    else if (IsControlFile(path))
         RegisterDroppedControl(path);
     else if (EndsWith(path, L".cab"))
         HandleDroppedCabinet(path);

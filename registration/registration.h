@@ -15,28 +15,52 @@ void AppendStatusListLine(const wchar_t* line);
 void HandleFileDrop(HDROP drop);
 
 // Run regsvr32 silently: unregister then register / unregister only.
-// True when every command run ended with status 0.
+// True when every command run ended with status 0. A path holding '%', '"' or a control
+// character is refused before anything runs: the uninstall passes a server path read from
+// the registry already unquoted and expanded.
 bool RegisterComponentFile(const wchar_t* path);
 bool UnregisterComponentFile(const wchar_t* path);
 
-// Runs `command` through the command interpreter ("/c") and waits for it: the interpreter
-// named by COMSPEC, else cmd.exe from the current folder, then from PATH. Returns the
-// interpreter's exit code, or -1 when none could be started.
+// Runs `command` through the system directory's cmd.exe ("/d /c"), started in the system
+// directory, and waits for it; COMSPEC, the current folder and PATH are never consulted.
+// Returns the interpreter's exit code, or -1 when it could not be started.
 int RunCommandInterpreter(const wchar_t* command);
 
 // The folder of the latest cabinet, e.g. "C:/ZemaActiveX/1765321234/" (system code page
-// and UTF-16); empty before the first cabinet. The drop intake's folder search appends
-// "*.*" to ExtractFolderW, which keeps it until the next cabinet.
+// and UTF-16), made by that cabinet's drop; empty before the first cabinet and when the
+// latest one got no folder of its own (nothing is then scanned). The drop intake's folder
+// search appends "*.*" to ExtractFolderW, which keeps it until the next cabinet.
 constexpr int ExtractFolderCapacity = 500;
 constexpr int ExtractFolderWCapacity = 256;
 extern char ExtractFolder[ExtractFolderCapacity];
 extern wchar_t ExtractFolderW[ExtractFolderWCapacity];
 
 // Unpacks the cabinet into a new time-named folder, listing each file in StatusText and
-// InfoEdit. `cabinetPathA` (the same path in the system code page, writable) is cut after
-// its last backslash. False only when the cabinet library could not be used at all; the
-// user has then been told by a message box.
+// InfoEdit. `cabinetPathA` (the same path in the system code page, writable; empty when
+// it did not convert exactly) is cut after its last backslash. The file is read through
+// the UTF-16 path, once checked by IsSoundCabinet. False only when the cabinet library
+// could not be used at all; the user has then been told by a message box.
 bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA);
-// Creates the base folder and a subfolder named after the current time in seconds;
-// returns the subfolder's path, ending in "/", in storage that outlives the call.
-const char* CreateExtractionFolder(const char* baseFolder);
+// True when the cabinet open as `descriptor` describes itself soundly: at least one
+// folder, every file in one of them and within its data, every entry and data block
+// inside the file. The cabinet library is given no other.
+bool IsSoundCabinet(int descriptor);
+
+// The program's folders below "<drive>:/ZemaActiveX/" belong to administrators: SYSTEM and
+// Administrators full control, Users read and execute, nothing inherited from above.
+// Creates `folder` with that security; true only when this call created it.
+bool CreateProtectedFolder(const wchar_t* folder);
+// Makes sure `folder` exists with that security: created so, or, when it exists already,
+// accepted only when it is a real folder (no link, no reparse point) whose security
+// could be set so (owner Administrators, protected DACL).
+bool PrepareProtectedFolder(const wchar_t* folder);
+
+// That security, built in the caller's storage: `descriptor` points into `sids` and `acl`
+// (SYSTEM, Administrators, Users in this order), so the record must not be copied.
+constexpr int ProtectedFolderAceCount = 3;
+struct ProtectedFolderSecurity {
+    alignas(DWORD) BYTE sids[ProtectedFolderAceCount][SECURITY_MAX_SID_SIZE];
+    alignas(DWORD) BYTE acl[sizeof(ACL) + ProtectedFolderAceCount * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)];
+    SECURITY_DESCRIPTOR descriptor;
+};
+bool BuildProtectedFolderSecurity(ProtectedFolderSecurity* security);

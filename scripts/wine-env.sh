@@ -1,7 +1,23 @@
 # Shared by the run, test and benchmark commands: Wine prefixes and a virtual display.
-# Source it; it defines functions only.
+# Source it; it defines functions and sets the environment of code page 1252.
 
-export WINEDEBUG=-all LC_ALL=C.UTF-8
+export WINEDEBUG=-all
+
+# Wine takes the system code page from LC_ALL. The program's users run code page 936
+# (GBK); scripts/install-deps.sh generates this locale, without which Wine's file names
+# come out wrong.
+CP936_LOCALE=zh_CN.UTF-8
+# use_code_page 936|1252: Wine programs started from here on run in that system code
+# page; the tests read EXPECTED_CODE_PAGE to check that they do.
+use_code_page() {
+  case $1 in
+    936) export LC_ALL=$CP936_LOCALE ;;
+    1252) export LC_ALL=C.UTF-8 ;;
+    *) echo "use_code_page: no locale for code page $1" >&2; return 1 ;;
+  esac
+  export EXPECTED_CODE_PAGE=$1
+}
+use_code_page 1252
 # No Mono or Gecko prompts while a prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 

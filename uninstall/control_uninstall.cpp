@@ -8,7 +8,7 @@
 // Room of a composed key path of the general procedure.
 constexpr int WorkingPathUnits = 255;
 // Room of the server path and of the path of the key that holds it.
-constexpr int ServerUnits = 10000;
+constexpr int ServerUnits = ServerPathUnits;
 
 // Key trees of the two specially handled controls, deleted in this order; one list for
 // a process without WOW64 and one for a process under WOW64, each ending in nullptr.
@@ -60,8 +60,8 @@ void PurgeStampServerCtl()
     PurgeFixedKeys(StampServerKeys);
 }
 
-// A listed ProgID or a CLSID text names one key: an empty text would name the root it is
-// appended to, and one with a backslash a key below a different one.
+// A listed ProgID names one key: an empty text would name the root, and one with a
+// backslash a key below a different one.
 static bool IsSingleKeyName(const wchar_t* name)
 {
     return name[0] != L'\0' && wcschr(name, L'\\') == nullptr;
@@ -82,7 +82,8 @@ static void DeleteComposedTree(const wchar_t* first, const wchar_t* second)
     if (ComposePath(path, WorkingPathUnits, first, second, L"")) DeleteClassesRootTree(path);
 }
 
-// The server file registered for the class; empty when it cannot be read whole.
+// The server file registered for the class, unquoted and expanded; empty when it cannot
+// be read whole or is no plain path.
 static void ReadServerPath(const wchar_t* clsid, wchar_t (&serverPath)[ServerUnits])
 {
     wchar_t keyPath[ServerUnits] = {};
@@ -95,12 +96,14 @@ static void ReadServerPath(const wchar_t* clsid, wchar_t (&serverPath)[ServerUni
     LONG result = RegQueryValueExW(key, L"", nullptr, &type, reinterpret_cast<BYTE*>(serverPath), &room);
     RegCloseKey(key);
     // A value that filled the buffer has no terminator: it is not used cut.
-    if (result != ERROR_SUCCESS || serverPath[ServerUnits - 1] != L'\0')
+    if (result != ERROR_SUCCESS || serverPath[ServerUnits - 1] != L'\0' ||
+        !MakeServerPathPlain(serverPath, ServerUnits))
         ZeroMemory(serverPath, sizeof serverPath);
 }
 
 // Removes the control's extension keys, its TypeLib and Interface keys of its GUID
-// family, its class keys and its ProgID tree. `clsid` is empty when it is unknown.
+// family, its class keys and its ProgID tree. `clsid` is empty when it is unknown or not
+// a class of the family.
 static void PurgeGeneral(const wchar_t* progId, const wchar_t* clsid)
 {
     DeleteClassesRootTree(L".qmc");
@@ -137,7 +140,9 @@ void UninstallControl(const wchar_t* progId)
     wchar_t clsidPath[WorkingPathUnits] = {};
     if (ComposePath(clsidPath, WorkingPathUnits, progId, L"\\CLSID", L""))
         ReadClassesRootDefault(clsidPath, clsid);
-    if (!IsSingleKeyName(clsid)) clsid[0] = L'\0';
+    // The ProgID's value may name any class, the platform's own too: only a GUID whose
+    // class names a ProgID of the family is this control's, to delete and unregister.
+    if (!IsRegistryGuid(clsid) || !ClassBelongsToFamily(clsid)) clsid[0] = L'\0';
     wchar_t serverPath[ServerUnits] = {};
     if (clsid[0] != L'\0') ReadServerPath(clsid, serverPath);
 

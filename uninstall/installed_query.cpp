@@ -9,8 +9,7 @@ constexpr int PrefixBytes = 5;
 constexpr int KeyNameUnits = 256;
 constexpr int AnsiNameBytes = 255;
 
-// True when the first five characters of `name`, in the ANSI code page, are a family prefix.
-static bool HasFamilyPrefix(const wchar_t* name, DWORD nameLength)
+bool HasFamilyPrefix(const wchar_t* name, DWORD nameLength)
 {
     char ansi[AnsiNameBytes] = {};
     if (WideCharToMultiByte(CP_ACP, 0, name, -1, ansi, AnsiNameBytes, nullptr, nullptr) == 0) {

@@ -25,6 +25,15 @@ constexpr int TextUnits = 255;
 constexpr int AnsiRootBytes = 255;
 constexpr DWORD SubkeyNameUnits = 256;
 
+// The platform's reserved OLE range (second to fifth groups 0000-0000-C000-000000000046:
+// IUnknown, IDispatch, the standard OLE type library and their kin) and the zero GUID: a
+// purge of their families would take keys that every program needs.
+static bool IsReservedFamily(const wchar_t* guid)
+{
+    return _wcsicmp(guid + ComparedFrom, L"0000-0000-C000-000000000046}") == 0 ||
+           wcscmp(guid, L"{00000000-0000-0000-0000-000000000000}") == 0;
+}
+
 static void ApplyCaseFix(const wchar_t* progId, wchar_t* guid, size_t guidLength)
 {
     if (wcsnlen(progId, ProgIdStartChars) < ProgIdStartChars) return;
@@ -50,15 +59,11 @@ static bool OpenRoot(const wchar_t* rootPath, HKEY* root)
 
 void PurgeTypeLibMatches(const wchar_t* progId, const wchar_t* typeLibGuid, const wchar_t* rootPath)
 {
+    // Only a GUID names a family; the text is checked as read, before the case fix.
+    if (!IsRegistryGuid(typeLibGuid) || IsReservedFamily(typeLibGuid)) return;
     wchar_t guid[TextUnits] = {};
-    size_t guidLength = 0;
-    // A text that does not fit is not cut: a shorter text would match other names.
-    if (FAILED(StringCchCopyW(guid, TextUnits, typeLibGuid)) ||
-        FAILED(StringCchLengthW(guid, TextUnits, &guidLength)))
-        return;
-    // Names match only when both are longer than ten characters.
-    if (guidLength <= ComparedFrom) return;
-    ApplyCaseFix(progId, guid, guidLength);
+    StringCchCopyW(guid, TextUnits, typeLibGuid);  // 38 characters: it fits
+    ApplyCaseFix(progId, guid, wcslen(guid));
 
     HKEY root;
     if (!OpenRoot(rootPath, &root)) return;

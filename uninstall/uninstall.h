@@ -32,8 +32,28 @@ int DeleteClassesRootTree(const wchar_t* path);
 void ReadClassesRootDefault(const wchar_t* path, wchar_t (&text)[DefaultValueUnits]);
 // Deletes every key directly below `rootPath` whose GUID name agrees with `typeLibGuid`
 // from its second group on (after the case fix chosen by the ProgID's first seven
-// characters).
+// characters). Nothing when `typeLibGuid` is no registry GUID, the zero GUID or one of the
+// platform's reserved OLE range, whose family holds IUnknown, IDispatch and the like.
 void PurgeTypeLibMatches(const wchar_t* progId, const wchar_t* typeLibGuid, const wchar_t* rootPath);
+
+// True when the first five characters of `name` (`nameLength` characters), in the ANSI
+// code page, are one of the family's ProgID prefixes.
+bool HasFamilyPrefix(const wchar_t* name, DWORD nameLength);
+
+// Checks of the values an uninstall reads before it uses them.
+
+// Room of a server path read from a class key.
+constexpr int ServerPathUnits = 10000;
+// True when `text` is exactly a registry GUID: 38 characters, "{8-4-4-4-12}" hexadecimal
+// digits in either letter case.
+bool IsRegistryGuid(const wchar_t* text);
+// True when the class key "CLSID\<clsid>" names a ProgID of the family in its ProgID or
+// VersionIndependentProgID subkey.
+bool ClassBelongsToFamily(const wchar_t* clsid);
+// Removes one enclosing pair of quotation marks from the server path in `path` (room
+// `room`) and expands its %NAME% references. False when the result is not a plain path
+// (a '%', a '"' or a control character is left) or does not fit.
+bool MakeServerPathPlain(wchar_t* path, size_t room);
 
 // True when this 32-bit process runs under WOW64; evaluated anew on every call.
 bool DetectWow64();

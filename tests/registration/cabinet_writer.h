@@ -22,5 +22,14 @@ struct CabinetEntry {
     }
 };
 
+// Optional parts of the header: reserved areas (flag 0x0004) and the names of the set's
+// previous and next cabinets (flags 0x0001, 0x0002).
+struct CabinetLayout {
+    uint16_t headerReserve = 0;
+    uint8_t folderReserve = 0, dataReserve = 0;
+    bool reserve = false;
+    std::string previous, next;  // cabinet names; the disk names are "disk"
+};
+
 // The bytes of a one-folder cabinet holding `entries` in this order.
-std::string BuildCabinet(const std::vector<CabinetEntry>& entries);
+std::string BuildCabinet(const std::vector<CabinetEntry>& entries, const CabinetLayout& layout = {});

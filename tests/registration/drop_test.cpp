@@ -124,6 +124,50 @@ TEST_F(DropTest, APathTooLongForTheResultTextStillShowsTheResultLine)
     EXPECT_EQ(shown.substr(shown.size() - ResultFailed.size()), ResultFailed);
 }
 
+// The first 999 units name a real control, but the dropped path is longer: it is never
+// read cut, shown as if it were the file, or registered.
+TEST_F(DropTest, APathOfAThousandUnitsOrMoreIsRefusedNeverCut)
+{
+    const std::wstring name = L"ZEMA.DropLong.ocx";
+    std::wstring control = CopyFixture(MakeDeepFolder(folder, 999 - name.size()), name);
+    ASSERT_EQ(control.size(), 999u);
+    ASSERT_TRUE(FileExists(control));
+    for (const std::wstring& path : {control + L"x", control + L"\\ZEMA.DropDeeper.ocx"}) {
+        SCOPED_TRACE(path.size());
+        SetWindowTextW(PathEdit, L"before");
+        Drop({path});
+        EXPECT_EQ(WindowText(PathEdit), L"");
+        EXPECT_EQ(WindowText(InfoEdit), ResultHead + ResultFailed);
+    }
+    EXPECT_FALSE(FileExists(FixtureCallRecordPath(control)));
+    EXPECT_FALSE(ClassesKeyExists(FixtureIdentityFromFileName(control).progId));
+    EXPECT_EQ(std::wstring(StatusText), Resting);
+}
+
+// A cmd.exe planted in the folder the administrator works from, with COMSPEC naming
+// nothing (the user's side of the account can set it), never runs for either kind of drop.
+TEST_F(DropTest, APlantedInterpreterNeverRunsForAControlOrACabinetDrop)
+{
+    std::wstring planted = folder + L"cmd.exe";
+    CopyFileW((BinFolder() + L"command_recorder.exe").c_str(), planted.c_str(), FALSE);
+    ScopedEnvironment comspec(L"COMSPEC", L"C:\\no such folder\\cmd.exe");
+    ScopedCurrentFolder current(folder);
+
+    std::wstring control = CopyFixture(folder, L"ZEMA.DropPlanted.ocx");
+    Forget(control);
+    Drop({control});
+    EXPECT_EQ(WindowText(InfoEdit), ResultHead + control + ResultOk);
+    EXPECT_EQ(ReadLines(FixtureCallRecordPath(control)), (std::vector<std::wstring>{L"unregister ok", L"register ok"}));
+
+    WaitForFreshExtractionSecond();
+    DropCabinet(L"planted.cab", {{"ZEMA.CabPlanted.ocx", FixtureBytes()}});
+    std::wstring unpacked = ExtractionFolder() + L"ZEMA.CabPlanted.ocx";
+    Forget(unpacked);
+    EXPECT_EQ(WindowText(InfoEdit), ListHead + ShownExtractionFolder() + L"ZEMA.CabPlanted.ocx\r\n" + CabinetOk);
+    EXPECT_EQ(ReadLines(FixtureCallRecordPath(unpacked)), (std::vector<std::wstring>{L"unregister ok", L"register ok"}));
+    EXPECT_FALSE(FileExists(planted + L".log"));
+}
+
 TEST_F(DropTest, CabinetWithTwoControlsOfWhichOneFailsEndsInSuccess)
 {
     WaitForFreshExtractionSecond();
@@ -206,6 +250,40 @@ TEST_F(DropTest, DamagedOrFakeCabinetEndsInFailureWithoutAMessageBox)
     EXPECT_EQ(WindowText(InfoEdit).find(L".ocx"), std::wstring::npos) << "nothing listed";
     PumpFor(300);
     EXPECT_TRUE(answer.Seen().empty());
+}
+
+// A cabinet name holding a character that the system code page has only a best-fit form
+// for ('Ā' as 'A' under 1252, '²' as '2' under 936): that form names another file, which
+// may have been placed beside it. Such a path is an unreadable cabinet; the other file is
+// never opened. (A best fit that differs only in case names the same file.)
+TEST_F(DropTest, ACabinetNameTheCodePageCannotExpressExactlyIsNeverBestFitted)
+{
+    std::wstring dropped, fitted;
+    for (const wchar_t* name : {L"bestfit-Ā.cab", L"bestfit-².cab"}) {
+        BOOL inexact = FALSE;
+        WideCharToMultiByte(CP_ACP, WC_NO_BEST_FIT_CHARS, name, -1, nullptr, 0, nullptr, &inexact);
+        char bytes[64] = {};
+        wchar_t back[64] = {};
+        WideCharToMultiByte(CP_ACP, 0, name, -1, bytes, 64, nullptr, nullptr);
+        MultiByteToWideChar(CP_ACP, 0, bytes, -1, back, 64);
+        if (inexact && !wcschr(back, L'?') && CompareStringOrdinal(back, -1, name, -1, TRUE) != CSTR_EQUAL) {
+            dropped = folder + name;
+            fitted = folder + back;
+            break;
+        }
+    }
+    if (dropped.empty()) GTEST_SKIP() << "no best-fit character in code page " << GetACP();
+    WaitForFreshExtractionSecond();
+    WriteBytes(dropped, BuildCabinet({{"dropped.txt", "the cabinet dropped"}}));
+    WriteBytes(fitted, BuildCabinet({{"ZEMA.CabBestFit.ocx", FixtureBytes()}}));
+    Drop({dropped});
+    std::wstring unpacked = ExtractionFolder() + L"ZEMA.CabBestFit.ocx";
+    Forget(unpacked);
+    EXPECT_EQ(WindowText(PathEdit), dropped);
+    EXPECT_EQ(WindowText(InfoEdit), ListHead + CabinetFailed);
+    EXPECT_FALSE(FileExists(unpacked));
+    EXPECT_FALSE(ClassesKeyExists(L"ZEMA.CabBestFit"));
+    EXPECT_EQ(std::wstring(StatusText), Resting);
 }
 
 TEST_F(DropTest, AStoredFolderPartStopsTheCopyAfterTheFilesBeforeIt)

@@ -1,5 +1,6 @@
 #include "tests/registration/registration_test_support.h"
 
+#include <algorithm>
 #include <cstdint>
 #include <ctime>
 
@@ -12,6 +13,19 @@ std::wstring MakeTestFolder(const std::wstring& tag)
     std::wstring folder = std::wstring(temp) + L"regtest-" + tag + L"-" + unique + L"\\";
     CreateDirectoryW(folder.c_str(), nullptr);
     return folder;
+}
+
+std::wstring MakeDeepFolder(const std::wstring& folder, size_t length)
+{
+    std::wstring deep = folder;
+    while (deep.size() < length) {
+        size_t level = std::min<size_t>(length - deep.size(), 200);
+        // Never leave one character: it could only be a bare backslash, no level at all.
+        if (length - deep.size() - level == 1) --level;
+        deep += std::wstring(level - 1, L'd') + L"\\";
+        CreateDirectoryW(deep.c_str(), nullptr);
+    }
+    return deep;
 }
 
 std::wstring CopyFixture(const std::wstring& folder, const std::wstring& name)

@@ -12,6 +12,9 @@
 
 // A new empty folder below the temporary folder, ending in "\"; `tag` names the test.
 std::wstring MakeTestFolder(const std::wstring& tag);
+// Creates folders below `folder` so that the returned path, ending in "\", has exactly
+// `length` characters (each level short enough for the file system).
+std::wstring MakeDeepFolder(const std::wstring& folder, size_t length);
 // Copies the fixture COM server to folder + name and returns the copy's path.
 std::wstring CopyFixture(const std::wstring& folder, const std::wstring& name);
 // The lines of a text file (UTF-8), or none when it does not exist.

@@ -1,5 +1,6 @@
 // The regsvr32 runner against Wine's real cmd.exe and regsvr32.exe, with the fixture
-// COM server as the control; a recording stand-in interpreter shows exact command lines.
+// COM server as the control: each copy registers its own file name and writes a call
+// record beside itself, so an exact path is proved by the fixture's behaviour.
 #include "registration/registration.h"
 #include "tests/registration/registration_test_support.h"
 
@@ -7,94 +8,103 @@
 
 namespace {
 
-// A copy of the recording interpreter in a fresh folder, named as asked.
+const std::vector<std::wstring> UnregisterRegisterUnregister = {L"unregister ok", L"register ok",
+                                                                L"unregister ok"};
+
+// A copy of the recording interpreter in a fresh folder, named as asked: planted where
+// an interpreter search would find it, it writes "<path>.log" if it is ever run.
 struct Recorder {
     explicit Recorder(const std::wstring& tag, const std::wstring& name = L"recorder.exe")
         : folder(MakeTestFolder(tag)), path(folder + name)
     {
         CopyFileW((BinFolder() + L"command_recorder.exe").c_str(), path.c_str(), FALSE);
     }
-    std::vector<std::wstring> Lines() const { return ReadLines(path + L".log"); }
+    bool Ran() const { return FileExists(path + L".log"); }
     std::wstring folder;
     std::wstring path;
 };
 
-std::wstring UnregisterLine(const std::wstring& path)
+std::wstring Variable(const wchar_t* name)
 {
-    return SystemDirectory() + L"\\regsvr32.exe /u /s \"" + path + L"\"";
+    static wchar_t value[32767];
+    value[0] = L'\0';
+    GetEnvironmentVariableW(name, value, 32767);
+    return value;
 }
 
-std::wstring RegisterLine(const std::wstring& path)
+// The user's side of an elevated run sets COMSPEC and PATH and chooses the current folder;
+// none of it may choose the interpreter. The real regsvr32 still runs the fixture, the
+// interpreter's exit code comes back, and the interpreter starts in the system directory.
+TEST(RegistrationRunner, OnlyTheSystemDirectorysCmdEverRuns)
 {
-    return SystemDirectory() + L"\\regsvr32.exe /s \"" + path + L"\"";
-}
-
-TEST(RegistrationRunner, ComposesTheExactCommandLines)
-{
-    Recorder recorder(L"lines");
-    ScopedEnvironment comspec(L"COMSPEC", recorder.path.c_str());
-    const std::wstring interpreter = L"\"" + recorder.path + L"\" /c ";
-    const wchar_t* paths[] = {
-        L"D:\\x.ocx",
-        L"C:\\Program Files\\ctl dir\\a b.ocx",
-        L"C:\\pkg (x86)\\ctl(1).dll",
-        L"C:\\控件\\组件 Ä.ocx",
-        L"C:\\a&b^c!d.ocx",
+    std::wstring folder = MakeTestFolder(L"planted");
+    std::wstring empty = MakeTestFolder(L"empty");
+    Recorder current(L"current", L"cmd.exe");
+    Recorder searched(L"searched", L"cmd.exe");
+    Recorder named(L"named");
+    std::wstring originalPath = Variable(L"PATH");
+    std::wstring searchPath = searched.folder + L";" + originalPath;
+    const wchar_t* missing = L"C:\\no such folder\\cmd.exe";
+    struct Case {
+        const Recorder& planted;
+        const wchar_t* comspec;
+        const std::wstring& currentFolder;
+        const std::wstring& path;
+    } cases[] = {
+        {current, missing, current.folder, originalPath},    // cmd.exe in the current folder
+        {searched, nullptr, empty, searchPath},              // cmd.exe in a PATH folder
+        {named, named.path.c_str(), empty, originalPath},    // COMSPEC naming a program
     };
-    size_t expected = 0;
-    for (const wchar_t* path : paths) {
-        SCOPED_TRACE(path);
-        EXPECT_TRUE(RegisterComponentFile(path));
-        EXPECT_TRUE(UnregisterComponentFile(path));
-        std::vector<std::wstring> lines = recorder.Lines();
-        ASSERT_EQ(lines.size(), expected + 3);
-        EXPECT_EQ(lines[expected], interpreter + UnregisterLine(path));
-        EXPECT_EQ(lines[expected + 1], interpreter + RegisterLine(path));
-        EXPECT_EQ(lines[expected + 2], interpreter + UnregisterLine(path));
-        expected += 3;
-    }
-    // An empty server path is run like any other.
-    EXPECT_TRUE(UnregisterComponentFile(L""));
-    ASSERT_EQ(recorder.Lines().size(), expected + 1);
-    EXPECT_EQ(recorder.Lines().back(), interpreter + UnregisterLine(L""));
-}
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.planted.path);
+        ScopedEnvironment comspec(L"COMSPEC", c.comspec);
+        ScopedEnvironment search(L"PATH", c.path.c_str());
+        ScopedCurrentFolder currentFolder(c.currentFolder);
+        std::wstring path = CopyFixture(folder, L"ZEMA.RunPlanted" + std::to_wstring(&c - cases) + L".ocx");
+        FixtureIdentity id = FixtureIdentityFromFileName(path);
+        RemoveFixtureKeys(id);
 
-TEST(RegistrationRunner, AnyNonzeroStatusIsFailureAndStopsBeforeRegistering)
-{
-    Recorder recorder(L"status");
-    ScopedEnvironment comspec(L"COMSPEC", recorder.path.c_str());
-    for (const wchar_t* code : {L"1", L"3", L"4", L"5", L"-1"}) {
-        SCOPED_TRACE(code);
-        ScopedEnvironment exit(L"RECORDER_EXIT", code);
-        size_t before = recorder.Lines().size();
-        EXPECT_FALSE(RegisterComponentFile(L"C:\\x.ocx"));
-        EXPECT_FALSE(UnregisterComponentFile(L"C:\\x.ocx"));
-        // Only the unregister command of each call ran.
-        ASSERT_EQ(recorder.Lines().size(), before + 2);
-        EXPECT_EQ(recorder.Lines().back(), L"\"" + recorder.path + L"\" /c " + UnregisterLine(L"C:\\x.ocx"));
+        EXPECT_TRUE(RegisterComponentFile(path.c_str()));
+        EXPECT_TRUE(FixtureRegistered(id, path));
+        EXPECT_TRUE(UnregisterComponentFile(path.c_str()));
+        EXPECT_EQ(ReadLines(FixtureCallRecordPath(path)), UnregisterRegisterUnregister);
+        EXPECT_EQ(RunCommandInterpreter(L"exit 7"), 7);
+        std::wstring shown = folder + L"current" + std::to_wstring(&c - cases) + L".txt";
+        EXPECT_EQ(RunCommandInterpreter((L"cd > \"" + shown + L"\"").c_str()), 0);
+        std::vector<std::wstring> lines = ReadLines(shown);
+        std::wstring started = lines.empty() ? L"" : lines[0].substr(0, lines[0].find(L'\r'));
+        EXPECT_EQ(_wcsicmp(started.c_str(), SystemDirectory().c_str()), 0) << started;
+        EXPECT_FALSE(c.planted.Ran());
+        RemoveFixtureKeys(id);
     }
 }
 
+// The unregister line holds 499 characters: system directory, 21, the path, 1. A path one
+// character longer would lose its closing quotation mark if cut, two longer its last
+// character too; both cut forms would name the real fixture at `over`, which never runs.
 TEST(RegistrationRunner, PathsTooLongForTheCommandLineAreNeverRunCut)
 {
-    Recorder recorder(L"long");
-    ScopedEnvironment comspec(L"COMSPEC", recorder.path.c_str());
-    // The unregister line holds 499 characters: system directory, 21, the path, 1.
     size_t room = 477 - SystemDirectory().size();
-    std::wstring fits = L"C:\\" + std::wstring(room - 7, L'a') + L".ocx";
-    std::wstring tooLong = L"C:\\" + std::wstring(room - 6, L'a') + L".ocx";
+    std::wstring deep = MakeDeepFolder(MakeTestFolder(L"long"), room - 16);
+    std::wstring fits = CopyFixture(deep, L"ZEMA.RunEdge.ocx");
+    std::wstring over = CopyFixture(deep, L"ZEMA.RunEdge1.ocx");
     ASSERT_EQ(fits.size(), room);
-    EXPECT_TRUE(UnregisterComponentFile(fits.c_str()));
+    FixtureIdentity fitsId = FixtureIdentityFromFileName(fits);
     EXPECT_TRUE(RegisterComponentFile(fits.c_str()));
-    EXPECT_EQ(recorder.Lines().size(), 3u);
-    EXPECT_FALSE(UnregisterComponentFile(tooLong.c_str()));
-    EXPECT_FALSE(RegisterComponentFile(tooLong.c_str()));
-    EXPECT_EQ(recorder.Lines().size(), 3u);
+    EXPECT_TRUE(UnregisterComponentFile(fits.c_str()));
+    EXPECT_EQ(ReadLines(FixtureCallRecordPath(fits)), UnregisterRegisterUnregister);
+    RemoveFixtureKeys(fitsId);
+
+    for (const std::wstring& tooLong : {over, over + L"x"}) {
+        EXPECT_FALSE(UnregisterComponentFile(tooLong.c_str()));
+        EXPECT_FALSE(RegisterComponentFile(tooLong.c_str()));
+    }
+    EXPECT_FALSE(FileExists(FixtureCallRecordPath(over)));
+    EXPECT_FALSE(ClassesKeyExists(FixtureIdentityFromFileName(over).progId));
 }
 
 // Each name holds characters the interpreter treats specially outside quotation marks;
-// regsvr32 must still receive the exact path, which the fixture proves by registering
-// its own file name and writing its call record beside itself.
+// regsvr32 must still receive the exact path.
 TEST(RegistrationRunner, RegistersAndUnregistersTheRealFixtureUnderEveryName)
 {
     std::wstring folder = MakeTestFolder(L"real (run) & co");
@@ -106,6 +116,7 @@ TEST(RegistrationRunner, RegistersAndUnregistersTheRealFixtureUnderEveryName)
         L"ZEMA.Run^Caret.ocx",
         L"ZEMA.Run!Bang!.ocx",
         L"ZEMA.Run控件Ü.ocx",
+        L"ZEMA.Run a&b^c!d 组件 Ä (1).dll",
     };
     for (const wchar_t* name : names) {
         SCOPED_TRACE(name);
@@ -117,12 +128,13 @@ TEST(RegistrationRunner, RegistersAndUnregistersTheRealFixtureUnderEveryName)
         EXPECT_TRUE(UnregisterComponentFile(path.c_str()));
         EXPECT_FALSE(ClassesKeyExists(id.progId));
         EXPECT_FALSE(ClassesKeyExists(L"CLSID\\" + id.clsid));
-        EXPECT_EQ(ReadLines(FixtureCallRecordPath(path)),
-                  (std::vector<std::wstring>{L"unregister ok", L"register ok", L"unregister ok"}));
+        EXPECT_EQ(ReadLines(FixtureCallRecordPath(path)), UnregisterRegisterUnregister);
         RemoveFixtureKeys(id);
     }
 }
 
+// Any nonzero status is failure: regsvr32 gives 5 for a failing entry point and 3 for a
+// file that is no COM server or does not exist.
 TEST(RegistrationRunner, FailingUnregistrationMeansTheRegisterCommandNeverRuns)
 {
     std::wstring folder = MakeTestFolder(L"failunreg");
@@ -144,80 +156,35 @@ TEST(RegistrationRunner, FailingUnregistrationMeansTheRegisterCommandNeverRuns)
     EXPECT_FALSE(UnregisterComponentFile((folder + L"missing.ocx").c_str()));
 }
 
-// The interpreter expands %NAME% even between quotation marks: such a name would make
-// regsvr32 load a different file, so it is refused before anything runs.
-TEST(RegistrationRunner, RefusesADroppedPathTheInterpreterWouldRewrite)
+// Both operations take a name, never something for the interpreter to rewrite: it expands
+// %NAME% even between quotation marks (regsvr32 would load another file), a quotation mark
+// ends the quoted argument and lets the rest run as a command, a line break may end the
+// command line. Each is refused before anything runs.
+TEST(RegistrationRunner, RefusesAnyPathTheInterpreterWouldRewrite)
 {
-    std::wstring folder = MakeTestFolder(L"percent");
-    std::wstring literal = CopyFixture(folder, L"ZEMA.Pct%OS%.ocx");
-    wchar_t os[64] = {};
-    ASSERT_GT(GetEnvironmentVariableW(L"OS", os, 64), 0u);
-    std::wstring expanded = CopyFixture(folder, std::wstring(L"ZEMA.Pct") + os + L".ocx");
-    EXPECT_FALSE(RegisterComponentFile(literal.c_str()));
-    EXPECT_FALSE(FileExists(FixtureCallRecordPath(literal)));
-    EXPECT_FALSE(FileExists(FixtureCallRecordPath(expanded)));
-    EXPECT_FALSE(ClassesKeyExists(FixtureIdentityFromFileName(expanded).progId));
-}
-
-// A server path read from the registry may name %SystemRoot% and the like, which the
-// interpreter expands; a quotation mark or a line break, which no file name holds, would
-// end the quoted argument and is refused.
-TEST(RegistrationRunner, UnregisteringExpandsVariablesButRefusesQuotes)
-{
-    std::wstring folder = MakeTestFolder(L"expand");
-    std::wstring path = CopyFixture(folder, L"ZEMA.RunExpanded.ocx");
+    std::wstring folder = MakeTestFolder(L"rewrite");
+    std::wstring expandedTarget = CopyFixture(folder, L"ZEMA.RunExpanded.ocx");
     ScopedEnvironment variable(L"REGTEST_SERVER_FOLDER", folder.c_str());
-    EXPECT_TRUE(UnregisterComponentFile(L"%REGTEST_SERVER_FOLDER%ZEMA.RunExpanded.ocx"));
-    EXPECT_EQ(ReadLines(FixtureCallRecordPath(path)), std::vector<std::wstring>{L"unregister ok"});
-
-    Recorder recorder(L"quotes");
-    ScopedEnvironment comspec(L"COMSPEC", recorder.path.c_str());
-    for (const wchar_t* hostile : {L"C:\\x.ocx\" & echo \"", L"C:\\x.ocx\r\necho", L"C:\\x\".ocx"}) {
-        EXPECT_FALSE(UnregisterComponentFile(hostile));
-        EXPECT_FALSE(RegisterComponentFile(hostile));
+    std::wstring literal = CopyFixture(folder, L"ZEMA.Pct%OS%.ocx");
+    std::wstring osExpanded = CopyFixture(folder, L"ZEMA.Pct" + Variable(L"OS") + L".ocx");
+    std::wstring marker = folder + L"marker.txt";
+    const std::wstring hostile[] = {
+        L"%REGTEST_SERVER_FOLDER%ZEMA.RunExpanded.ocx",
+        literal,
+        folder + L"none.ocx\" & type nul > \"" + marker + L"\" & rem ",
+        folder + L"none.ocx\r\ntype nul > \"" + marker + L"\"",
+        folder + L"none\".ocx",
+    };
+    for (const std::wstring& path : hostile) {
+        SCOPED_TRACE(path);
+        EXPECT_FALSE(UnregisterComponentFile(path.c_str()));
+        EXPECT_FALSE(RegisterComponentFile(path.c_str()));
     }
-    EXPECT_TRUE(recorder.Lines().empty());
-}
-
-TEST(RegistrationRunner, FallsBackToCmdWhenComspecIsUnsetOrMissing)
-{
-    std::wstring folder = MakeTestFolder(L"fallback");
-    std::wstring path = CopyFixture(folder, L"ZEMA.RunFallback.ocx");
-    FixtureIdentity id = FixtureIdentityFromFileName(path);
-    {
-        ScopedEnvironment comspec(L"COMSPEC", L"C:\\no such folder\\cmd.exe");
-        EXPECT_TRUE(RegisterComponentFile(path.c_str()));
+    for (const std::wstring& fixture : {expandedTarget, literal, osExpanded}) {
+        EXPECT_FALSE(FileExists(FixtureCallRecordPath(fixture))) << fixture;
+        EXPECT_FALSE(ClassesKeyExists(FixtureIdentityFromFileName(fixture).progId)) << fixture;
     }
-    {
-        ScopedEnvironment comspec(L"COMSPEC", nullptr);
-        EXPECT_TRUE(UnregisterComponentFile(path.c_str()));
-    }
-    EXPECT_EQ(ReadLines(FixtureCallRecordPath(path)),
-              (std::vector<std::wstring>{L"unregister ok", L"register ok", L"unregister ok"}));
-    RemoveFixtureKeys(id);
-}
-
-TEST(RegistrationRunner, LooksForCmdInTheCurrentFolderBeforePath)
-{
-    Recorder local(L"current", L"cmd.exe");
-    ScopedEnvironment comspec(L"COMSPEC", nullptr);
-    ScopedCurrentFolder current(local.folder);
-    EXPECT_TRUE(UnregisterComponentFile(L"C:\\x.ocx"));
-    ASSERT_EQ(local.Lines().size(), 1u);
-    EXPECT_EQ(local.Lines()[0], L"\"" + local.path + L"\" /c " + UnregisterLine(L"C:\\x.ocx"));
-}
-
-TEST(RegistrationRunner, NoInterpreterAtAllGivesFalseAndRunsNothing)
-{
-    std::wstring folder = MakeTestFolder(L"nointerp");
-    std::wstring path = CopyFixture(folder, L"ZEMA.RunNowhere.ocx");
-    ScopedEnvironment comspec(L"COMSPEC", L"C:\\no such folder\\cmd.exe");
-    ScopedEnvironment search(L"PATH", folder.c_str());
-    ScopedCurrentFolder current(folder);
-    EXPECT_EQ(RunCommandInterpreter(L"exit 0"), -1);
-    EXPECT_FALSE(RegisterComponentFile(path.c_str()));
-    EXPECT_FALSE(UnregisterComponentFile(path.c_str()));
-    EXPECT_FALSE(FileExists(FixtureCallRecordPath(path)));
+    EXPECT_FALSE(FileExists(marker));
 }
 
 }  // namespace

@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <cwctype>
+
 namespace {
 const ControlKeys& General = TestControlA;
 
@@ -129,13 +131,24 @@ TEST_F(ControlUninstall, WithoutAUsableClsidOnlyTheExtensionKeysAndTheProgIdGo)
         const wchar_t* clsidValue;  // nullptr: no default value
     };
     const std::wstring clsidBelowClass = General.clsid + L"\\InprocServer32";
+    const std::wstring shortGuid = General.clsid.substr(0, 36) + L"}";
+    const std::wstring longGuid = General.clsid + L"0";
+    const std::wstring unbraced = General.clsid.substr(1, 36);
     const Case cases[] = {
         {"no CLSID key", L"ZEMA.UninstallOdd", false, nullptr},
         {"CLSID key without value", L"ZEMA.UninstallOdd", true, nullptr},
         {"empty CLSID value", L"ZEMA.UninstallOdd", true, L""},
         {"backslash", L"ZEMA.UninstallOdd", true, L"\\"},
+        {"parent of the class roots", L"ZEMA.UninstallOdd", true, L"..\\.."},
         {"path below a class key", L"ZEMA.UninstallOdd", true, clsidBelowClass.c_str()},
         {"ProgID too long to read its CLSID", L"ZEMA." + std::wstring(244, L'O'), true, General.clsid.c_str()},
+        // Texts that name a key of their own, made below as a class of General's GUID family.
+        {"braces around no GUID", L"ZEMA.UninstallOdd", true, L"{x}"},
+        {"the word CLSID", L"ZEMA.UninstallOdd", true, L"CLSID"},
+        {"37 characters", L"ZEMA.UninstallOdd", true, shortGuid.c_str()},
+        {"39 characters", L"ZEMA.UninstallOdd", true, longGuid.c_str()},
+        {"no braces", L"ZEMA.UninstallOdd", true, unbraced.c_str()},
+        {"a letter beyond F", L"ZEMA.UninstallOdd", true, L"{7E57000G-A1B2-4C3D-8E4F-0123456789AB}"},
     };
     for (const Case& c : cases) {
         SCOPED_TRACE(c.label);
@@ -143,6 +156,15 @@ TEST_F(ControlUninstall, WithoutAUsableClsidOnlyTheExtensionKeysAndTheProgIdGo)
         MakeExtensionKeys();
         CreateKey(c.progId, L"odd control");
         if (c.clsidKey) CreateKey(c.progId + L"\\CLSID", c.clsidValue);
+        // Were the text used, this class would go and take General's type library and
+        // interfaces with it.
+        std::wstring oddClass = c.clsidValue && c.clsidValue[0] && !wcschr(c.clsidValue, L'\\')
+                                    ? L"CLSID\\" + std::wstring(c.clsidValue)
+                                    : L"";
+        if (!oddClass.empty()) {
+            CreateKey(oddClass + L"\\ProgID", c.progId.c_str());
+            CreateKey(oddClass + L"\\TypeLib", General.typeLib.c_str());
+        }
         guard.TakeCensus();
 
         UninstallControl(c.progId.c_str());
@@ -150,7 +172,144 @@ TEST_F(ControlUninstall, WithoutAUsableClsidOnlyTheExtensionKeysAndTheProgIdGo)
         guard.ExpectGoneExactly({L".qmc", L".qmx", c.progId});
         EXPECT_TRUE(KeyExists(L"CLSID\\" + General.clsid + L"\\InprocServer32"));
         RemoveTree(c.progId);
+        RemoveTree(oddClass);
     }
+}
+
+TEST_F(ControlUninstall, AClassBelongsToTheFamilyByItsProgIdOrVersionIndependentProgId)
+{
+    struct Case {
+        const char* label;
+        const wchar_t* progId;              // of the class key; nullptr: no such key
+        const wchar_t* independentProgId;   // likewise
+        bool lowerCaseClsid;                // the ProgID's CLSID value in lower case
+        bool ofTheFamily;
+    };
+    const Case cases[] = {
+        {"both of the family", L"ZEMA.UninstallTestCtl.1", L"ZEMA.UninstallTestCtl", false, true},
+        {"ProgID only", L"Zema.UninstallTestCtl.1", nullptr, false, true},
+        {"version-independent ProgID only", L"Other.Control.1", L"PDF.ZUninstallTestCtl", false, true},
+        {"a GUID in lower case is a GUID", L"ZEMA.UninstallTestCtl", nullptr, true, true},
+        {"neither of the family", L"Other.Control.1", L"Other.Control", false, false},
+        {"no ProgID values", nullptr, nullptr, false, false},
+        {"prefix in another letter case", L"zema.UninstallTestCtl", L"PDF.z", false, false},
+        {"prefix without its last character", L"ZEMA", L"PDF.", false, false},
+        {"prefix further in", L" ZEMA.UninstallTestCtl", L"Other.ZEMA.Control", false, false},
+    };
+    const std::wstring classKey = L"CLSID\\" + General.clsid;
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        General.Make();
+        MakeExtensionKeys();
+        RemoveTree(classKey + L"\\ProgID");
+        RemoveTree(classKey + L"\\VersionIndependentProgID");
+        if (c.progId) CreateKey(classKey + L"\\ProgID", c.progId);
+        if (c.independentProgId) CreateKey(classKey + L"\\VersionIndependentProgID", c.independentProgId);
+        if (c.lowerCaseClsid) {
+            std::wstring lower = General.clsid;
+            for (wchar_t& unit : lower) unit = static_cast<wchar_t>(towlower(unit));
+            CreateKey(General.progId + L"\\CLSID", lower.c_str());
+        }
+        guard.TakeCensus();
+        std::vector<std::wstring> classBefore = DumpTree(classKey);
+
+        UninstallControl(General.progId.c_str());
+
+        if (c.ofTheFamily) {
+            guard.ExpectGoneExactly(General.Removed());
+        } else {
+            guard.ExpectGoneExactly({L".qmc", L".qmx", General.progId});
+            EXPECT_EQ(DumpTree(classKey), classBefore);
+        }
+        General.Remove();
+    }
+}
+
+namespace {
+// Classes the platform registers in every prefix, read through the 32-bit view: the
+// component categories manager of ole32.dll (no ProgID, no type library) and the file
+// system object of scrrun.dll (ProgID "Scripting.FileSystemObject", a type library and
+// interfaces of its own GUID family).
+const wchar_t CategoriesManager[] = L"{0002E005-0000-0000-C000-000000000046}";
+const wchar_t FileSystemObject[] = L"{0D43FE01-F093-11CF-8940-00A0C9054228}";
+
+// The platform's keys that a crafted registration aims at, dumped whole.
+std::vector<std::wstring> DumpPlatformKeys(const std::vector<std::wstring>& keys)
+{
+    std::vector<std::wstring> lines;
+    for (const std::wstring& key : keys) {
+        EXPECT_TRUE(KeyExists(key)) << "the prefix lacks " << std::string(key.begin(), key.end());
+        std::vector<std::wstring> dump = DumpTree(key);
+        lines.insert(lines.end(), dump.begin(), dump.end());
+    }
+    return lines;
+}
+}  // namespace
+
+// A ProgID of the family can be written by anyone who may register a class (per user on
+// Windows). When its CLSID names a class of the platform, that class, its type library,
+// its interfaces and its server file are none of this control's business.
+TEST_F(ControlUninstall, AClassOutsideTheFamilyIsNeitherDeletedNorUnregistered)
+{
+    struct Case {
+        const wchar_t* progId;
+        const wchar_t* clsid;
+        bool special;  // removed by its fixed key set: the extension keys stay
+    };
+    for (const Case& c : {Case{L"ZEMA.Evil", CategoriesManager, false}, Case{L"ZEMA.Evil", FileSystemObject, false},
+                          Case{L"Zema.BulkUploadCtl", CategoriesManager, true},
+                          Case{L"ZEMA.StampServerCtl", FileSystemObject, true}}) {
+        SCOPED_TRACE(std::string(c.progId, c.progId + wcslen(c.progId)) + " " +
+                     std::string(c.clsid, c.clsid + wcslen(c.clsid)));
+        CreateKey(c.progId, L"evil");
+        CreateKey(std::wstring(c.progId) + L"\\CLSID", c.clsid);
+        MakeExtensionKeys();
+        const std::vector<std::wstring> platform = {L"CLSID\\" + std::wstring(c.clsid),
+                                                    L"TypeLib\\{420B2830-E718-11CF-893D-00A0C9054228}",
+                                                    L"Interface\\{00000000-0000-0000-C000-000000000046}"};
+        std::vector<std::wstring> before = DumpPlatformKeys(platform);
+        guard.TakeCensus();
+
+        UninstallControl(c.progId);
+
+        if (c.special)
+            guard.ExpectGoneExactly({c.progId});
+        else
+            guard.ExpectGoneExactly({L".qmc", L".qmx", c.progId});
+        EXPECT_EQ(DumpPlatformKeys(platform), before);
+        RemoveTree(c.progId);
+    }
+}
+
+// A class of the family whose TypeLib value names the platform's reserved OLE range (the
+// GUIDs of IUnknown, IDispatch and the standard OLE type library) or the zero GUID: the
+// purge would take every key of that range.
+TEST_F(ControlUninstall, AReservedOrZeroTypeLibGuidPurgesNothing)
+{
+    // The platform has no key of the zero GUID's family: this one shows whether it is purged.
+    const std::wstring zeroFamilyWitness = L"Interface\\{5E5E0005-0000-0000-0000-000000000000}";
+    CreateKey(zeroFamilyWitness, L"witness");
+    const std::vector<std::wstring> platform = {L"Interface\\{00000000-0000-0000-C000-000000000046}",
+                                                L"Interface\\{00020400-0000-0000-C000-000000000046}",
+                                                L"TypeLib\\{00020430-0000-0000-C000-000000000046}",
+                                                zeroFamilyWitness};
+    for (const wchar_t* typeLib : {L"{00000000-0000-0000-C000-000000000046}", L"{00020430-0000-0000-c000-000000000046}",
+                                   L"{00000000-0000-0000-0000-000000000000}"}) {
+        SCOPED_TRACE(std::string(typeLib, typeLib + wcslen(typeLib)));
+        General.Make();
+        MakeExtensionKeys();
+        CreateKey(L"CLSID\\" + General.clsid + L"\\TypeLib", typeLib);
+        std::vector<std::wstring> before = DumpPlatformKeys(platform);
+        guard.TakeCensus();
+
+        UninstallControl(General.progId.c_str());
+
+        // The control's own type library and interfaces are not named by the value.
+        guard.ExpectGoneExactly({L".qmc", L".qmx", General.progId, L"CLSID\\" + General.clsid});
+        EXPECT_EQ(DumpPlatformKeys(platform), before);
+        General.Remove();
+    }
+    RemoveTree(zeroFamilyWitness);
 }
 
 TEST_F(ControlUninstall, AProgIdThatIsNoSingleKeyNameDeletesNothing)

@@ -6,6 +6,7 @@
 #include "tests/support/message_box_answerer.h"
 #include "tests/support/program_path.h"
 #include "tests/uninstall/registry_fixture.h"
+#include "uninstall/uninstall.h"
 
 namespace {
 // A copy of the fixture server named `name` in a fresh folder, with no call record yet.
@@ -77,14 +78,20 @@ protected:
     }
     void TearDown() override
     {
+        Forget();
+        guard.End();
+        MainWindowTest::TearDown();
+    }
+    // Removes the registered copy's keys, the copy and its call record.
+    void Forget()
+    {
         RemoveFixtureKeys(id);
         if (!path.empty()) {
             DeleteFileW(path.c_str());
             DeleteFileW(FixtureCallRecordPath(path).c_str());
             RemoveDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str());
         }
-        guard.End();
-        MainWindowTest::TearDown();
+        path.clear();
     }
     // Registers a copy of the fixture named `name` as a dropped control file is
     // registered, or with regsvr32 alone.
@@ -164,4 +171,96 @@ TEST_F(UninstallEndToEnd, ASpecialControlLosesItsFixedKeysAndItsServerIsAskedToU
     guard.ExpectGoneExactly({id.progId, L"CLSID\\" + id.clsid, L"TypeLib\\" + id.typeLib});
     for (const std::wstring& iid : id.interfaces) EXPECT_TRUE(KeyExists(L"Interface\\" + iid));
     EXPECT_EQ(CallRecord(path), (std::vector<std::wstring>{L"register ok", L"unregister failed"}));
+}
+
+namespace {
+void SetServerValue(const std::wstring& clsid, DWORD type, const std::wstring& value)
+{
+    HKEY key;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + clsid + L"\\InprocServer32").c_str(), 0,
+                            KEY_SET_VALUE, &key),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+}  // namespace
+
+// Installers store the server path in quotation marks or with %NAME% references. The
+// program unquotes and expands it itself; what comes out must be a plain path, since the
+// command line would expand it again.
+TEST_F(UninstallEndToEnd, AQuotedOrExpandableServerPathIsUnregisteredWhenItComesOutPlain)
+{
+    struct Case {
+        const char* label;
+        DWORD type;
+        // The stored value, "<folder>" and "<name>" standing for the copy's folder (without
+        // its last backslash) and file name.
+        const wchar_t* stored;
+        bool unregistered;
+    };
+    const Case cases[] = {
+        {"quoted", REG_SZ, L"\"<folder>\\<name>\"", true},
+        {"variable", REG_EXPAND_SZ, L"%ZEMA_TEST_FOLDER%\\<name>", true},
+        {"quoted variable", REG_EXPAND_SZ, L"\"%ZEMA_TEST_FOLDER%\\<name>\"", true},
+        {"variable as plain text", REG_SZ, L"%ZEMA_TEST_FOLDER%\\<name>", true},
+        {"unknown variable", REG_EXPAND_SZ, L"%ZEMA_TEST_NO_SUCH_VARIABLE%\\<name>", false},
+        {"variable holding a quotation mark", REG_EXPAND_SZ, L"%ZEMA_TEST_QUOTE%\\<name>", false},
+        {"variable holding a variable", REG_EXPAND_SZ, L"%ZEMA_TEST_NESTED%\\<name>", false},
+        {"variable holding a line break", REG_EXPAND_SZ, L"%ZEMA_TEST_BREAK%\\<name>", false},
+        {"quotation mark inside", REG_SZ, L"\"<folder>\"\\<name>", false},
+        {"unbalanced quotation mark", REG_SZ, L"\"<folder>\\<name>", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        const std::wstring name = L"ZEMA.UninstallServerPath.ocx";
+        Register(name, false);
+        std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
+        SetEnvironmentVariableW(L"ZEMA_TEST_FOLDER", folder.c_str());
+        SetEnvironmentVariableW(L"ZEMA_TEST_QUOTE", (folder + L"\" & \"").c_str());
+        SetEnvironmentVariableW(L"ZEMA_TEST_NESTED", L"%ZEMA_TEST_FOLDER%");
+        SetEnvironmentVariableW(L"ZEMA_TEST_BREAK", (folder + L"\r\n").c_str());
+        std::wstring stored = c.stored;
+        const std::pair<std::wstring, std::wstring> fields[] = {{L"<folder>", folder}, {L"<name>", name}};
+        for (const auto& field : fields)
+            for (size_t at; (at = stored.find(field.first)) != std::wstring::npos;)
+                stored.replace(at, field.first.size(), field.second);
+        SetServerValue(id.clsid, c.type, stored);
+        guard.TakeCensus();
+
+        UninstallControl(id.progId.c_str());
+
+        guard.ExpectGoneExactly({id.progId, L"CLSID\\" + id.clsid, L"TypeLib\\" + id.typeLib,
+                                 L"Interface\\" + id.interfaces[0], L"Interface\\" + id.interfaces[1]});
+        std::vector<std::wstring> record = {L"register ok"};
+        if (c.unregistered) record.push_back(L"unregister ok");
+        EXPECT_EQ(CallRecord(path), record);
+        Forget();
+    }
+    for (const wchar_t* variable : {L"ZEMA_TEST_FOLDER", L"ZEMA_TEST_QUOTE", L"ZEMA_TEST_NESTED", L"ZEMA_TEST_BREAK"})
+        SetEnvironmentVariableW(variable, nullptr);
+}
+
+// A specially handled ProgID whose CLSID names a class outside the family: the fixed keys
+// go as always, but that class's server is not asked to unregister.
+TEST_F(UninstallEndToEnd, ASpecialControlWhoseClassIsOutsideTheFamilyKeepsThatServer)
+{
+    // Its own ProgID is not of the family; its GUIDs are the fixed ones of the special control.
+    Register(L"Other.StampServer+tlb=B7E2C90D-3F14-4D5B-8C6A-2E9F41A07B35"
+             L"+clsid=B7E2C90F-3F14-4d5b-8C6A-2E9F41A07B35.ocx",
+             false);
+    CreateKey(L"ZEMA.StampServerCtl\\CLSID", id.clsid.c_str());
+    Click(QueryButton);
+    ASSERT_EQ(ControlListEntries(), std::vector<std::wstring>{L"ZEMA.StampServerCtl"});
+    guard.TakeCensus();
+
+    {
+        MessageBoxAnswerer answerer(IDYES);
+        DoubleClickOn(L"ZEMA.StampServerCtl");
+    }
+
+    guard.ExpectGoneExactly({L"ZEMA.StampServerCtl", L"CLSID\\" + id.clsid, L"TypeLib\\" + id.typeLib});
+    EXPECT_TRUE(KeyExists(id.progId));
+    EXPECT_EQ(CallRecord(path), std::vector<std::wstring>{L"register ok"});
+    RemoveTree(L"ZEMA.StampServerCtl");
 }

@@ -29,6 +29,10 @@ std::vector<QueryCase> QueryCases()
 {
     std::wstring longest = L"ZEMA." + std::wstring(250, L'L');  // 255 characters, the longest key name
     std::wstring longestDouble = L"Zema." + std::wstring(250, L'\x4E2D');  // needs far more than 255 ANSI bytes
+    // In code page 936: 255 GBK bytes, no room left for the terminator; 乗 ends in the byte 0x5C.
+    std::wstring gbkFull = L"ZEMA." + std::wstring(125, L'\x63A7');
+    std::wstring trailBytes = L"PDF.Z" + std::wstring(250, L'\x4E57');
+    std::wstring longUndotted = L"ZEMA" + std::wstring(251, L'\x63A7');
     return {
         {L"ZEMA.QueryAlpha", true},
         {L"PDF.ZQueryBeta", true},
@@ -38,6 +42,10 @@ std::vector<QueryCase> QueryCases()
         {L"ZEMA.查询控件", true},
         {longest, true},
         {longestDouble, true},
+        {gbkFull, true},
+        {trailBytes, true},
+        {longUndotted, false},
+        {L"\x4E57ZEMA.QueryTrailFirst", false},
         {L"ZEMA", false},
         {L"PDF.", false},
         {L"zema.querylower", false},

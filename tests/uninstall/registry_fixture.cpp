@@ -7,6 +7,7 @@
 
 #include <algorithm>
 #include <cwctype>
+#include <map>
 
 void CreateKey(const std::wstring& path, const wchar_t* defaultValue)
 {
@@ -185,6 +186,7 @@ void ControlKeys::Make() const
     CreateKey(classKey, L"control");
     CreateKey(classKey + L"\\InprocServer32", L"C:\\windows\\system32\\control.ocx");
     CreateKey(classKey + L"\\ProgID", progId.c_str());
+    CreateKey(classKey + L"\\VersionIndependentProgID", progId.c_str());
     CreateKey(classKey + L"\\TypeLib", typeLib.c_str());
     CreateKey(L"TypeLib\\" + typeLib + L"\\1.0", L"type library");
     CreateKey(L"TypeLib\\" + typeLib + L"\\1.0\\0\\win32", L"C:\\windows\\system32\\control.ocx");
@@ -323,6 +325,22 @@ static std::set<std::wstring> WithTwins(const std::set<std::wstring>& paths)
     return all;
 }
 
+// How many keys of `paths` stand below each root, e.g. "CLSID: 15, Interface: 49", so that
+// a failure says at a glance how much of the platform went.
+static std::string CountPerRoot(const std::set<std::wstring>& paths)
+{
+    std::map<std::wstring, int> counts;
+    for (const std::wstring& path : paths) {
+        size_t last = path.find_last_of(L'\\');
+        ++counts[last == std::wstring::npos ? L"(top level)" : path.substr(0, last)];
+    }
+    std::string text;
+    for (const auto& count : counts)
+        text += (text.empty() ? "" : ", ") + std::string(count.first.begin(), count.first.end()) + ": " +
+                std::to_string(count.second);
+    return text;
+}
+
 void RegistryGuard::ExpectGoneExactly(const std::set<std::wstring>& gone) const
 {
     for (const std::wstring& path : gone)
@@ -332,8 +350,8 @@ void RegistryGuard::ExpectGoneExactly(const std::set<std::wstring>& gone) const
     std::set_difference(census_.begin(), census_.end(), after.begin(), after.end(),
                         std::inserter(removed, removed.end()));
     std::set_difference(after.begin(), after.end(), census_.begin(), census_.end(), std::inserter(added, added.end()));
-    EXPECT_EQ(removed, WithTwins(gone));
-    EXPECT_EQ(added, std::set<std::wstring>{});
+    EXPECT_EQ(removed, WithTwins(gone)) << "removed per root: " << CountPerRoot(removed);
+    EXPECT_EQ(added, std::set<std::wstring>{}) << "added per root: " << CountPerRoot(added);
     for (const std::wstring& path : gone)
         EXPECT_FALSE(KeyExists(path)) << "still there: " << std::string(path.begin(), path.end());
 }

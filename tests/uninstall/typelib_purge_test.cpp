@@ -99,7 +99,7 @@ TEST_F(TypeLibPurge, TheProgIdChoosesWhichPositionsAreRaisedToUpperCase)
 
 TEST_F(TypeLibPurge, APassStepsOverTheKeyThatMovesIntoADeletedOnesPlace)
 {
-    const std::wstring tail = L"-1111-4000-8000-00000000ADJ0}";
+    const std::wstring tail = L"-1111-4000-8000-00000000ADD0}";
     for (const wchar_t* first : {L"{00000001", L"{00000002", L"{00000003"}) CreateKey(PurgeRoot + L"\\" + first + tail);
     std::vector<std::wstring> order = SubkeyNames(PurgeRoot);
     ASSERT_EQ(order.size(), 3u);
@@ -137,4 +137,38 @@ TEST_F(TypeLibPurge, DeletesNothingWithoutAUsableGuidOrRoot)
     EXPECT_TRUE(KeyExists(topLevel));
     guard.ExpectNothingChanged();
     RemoveTree(topLevel);
+}
+
+TEST_F(TypeLibPurge, OnlyAGuidOutsideThePlatformsReservedRangeIsPurged)
+{
+    struct Case {
+        const wchar_t* typeLibGuid;
+        const wchar_t* keyOfItsFamily;  // below the purge root
+    };
+    const Case cases[] = {
+        // The reserved OLE range, in either letter case, and the zero GUID.
+        {L"{00000000-0000-0000-C000-000000000046}", L"{5E5E0006-0000-0000-C000-000000000046}"},
+        {L"{00020430-0000-0000-c000-000000000046}", L"{5E5E0007-0000-0000-c000-000000000046}"},
+        {L"{00000000-0000-0000-0000-000000000000}", L"{5E5E0008-0000-0000-0000-000000000000}"},
+        // Texts that are no GUID but agree with a family key from the eleventh character.
+        {L"{ZZZZZZZZ-A1B2-4C3D-8E4F-0123456789AB}", L"{5E5E0009-A1B2-4C3D-8E4F-0123456789AB}"},
+        {L"{7E57000-0A1B2-4C3D-8E4F-0123456789AC}", L"{5E5E000A-A1B2-4C3D-8E4F-0123456789AC}"},
+        {L"[7E570001-A1B2-4C3D-8E4F-0123456789AD)", L"{5E5E000B-A1B2-4C3D-8E4F-0123456789AD)"},
+    };
+    for (const Case& c : cases) CreateKey(PurgeRoot + L"\\" + c.keyOfItsFamily, L"kept");
+    // A neighbour of the reserved range is an ordinary GUID family.
+    const std::wstring neighbour = PurgeRoot + L"\\{5E5E000C-0000-0000-C000-000000000047}";
+    CreateKey(neighbour, L"purged");
+    std::vector<std::wstring> keys = SubkeyNames(PurgeRoot);
+    guard.TakeCensus();
+
+    for (const Case& c : cases) {
+        PurgeTypeLibMatches(L"ZEMA.Other", c.typeLibGuid, PurgeRoot.c_str());
+        EXPECT_TRUE(KeyExists(PurgeRoot + L"\\" + c.keyOfItsFamily)) << c.typeLibGuid;
+    }
+    EXPECT_EQ(SubkeyNames(PurgeRoot), keys);
+    PurgeTypeLibMatches(L"ZEMA.Other", L"{00000000-0000-0000-C000-000000000047}", PurgeRoot.c_str());
+    EXPECT_FALSE(KeyExists(neighbour));
+    EXPECT_EQ(SubkeyNames(PurgeRoot).size(), keys.size() - 1);
+    guard.ExpectNothingChanged();
 }
