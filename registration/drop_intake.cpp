@@ -26,11 +26,8 @@ void AppendStatusListLine(const wchar_t* line)
         StringCchCatW(StatusText, StatusTextCapacity, L"\r\n");
     } else if (used < ARRAYSIZE(ListCut) - 1 ||
                wcscmp(StatusText + used - (ARRAYSIZE(ListCut) - 1), ListCut) != 0) {
-        StringCchCatW(StatusText, StatusTextCapacity, ListCut);
-    } else {
-        return;  // already cut: nothing new to show
+        StringCchCatW(StatusText, StatusTextCapacity, ListCut);  // once: the list is cut
     }
-    SetWindowTextW(InfoEdit, StatusText);
 }
 
 static bool EndsWith(const wchar_t* path, const wchar_t* extension)

@@ -7,8 +7,8 @@ constexpr int StatusTextCapacity = 1000;
 // What InfoEdit shows while a cabinet is handled; "拖入文件路径:" at rest.
 extern wchar_t StatusText[StatusTextCapacity];
 
-// Appends one line of the list of unpacked files and shows StatusText in InfoEdit. Near
-// the limit the list ends with a "..." line, so that the final status line always fits.
+// Appends one line of the list of unpacked files to StatusText (ExtractCabinet shows it).
+// Near the limit the list ends with a "..." line, so that the final status line always fits.
 void AppendStatusListLine(const wchar_t* line);
 
 // Handles a WM_DROPFILES of the Register page; releases the drop handle.
@@ -36,7 +36,7 @@ extern char ExtractFolder[ExtractFolderCapacity];
 extern wchar_t ExtractFolderW[ExtractFolderWCapacity];
 
 // Unpacks the cabinet into a new time-named folder, listing each file in StatusText and
-// InfoEdit. `cabinetPathA` (the same path in the system code page, writable; empty when
+// showing the list in InfoEdit when the library is done. `cabinetPathA` (the same path in the system code page, writable; empty when
 // it did not convert exactly) is cut after its last backslash. The file is read through
 // the UTF-16 path, once checked by IsSoundCabinet. False only when the cabinet library
 // could not be used at all; the user has then been told by a message box.

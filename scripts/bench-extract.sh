@@ -3,12 +3,18 @@
 # a few large files through the program's ExtractCabinet and through Wine's own
 # extrac32.exe, and prints the times and their ratios (gross, and net of the tool's start-up).
 # Wine 8's expand.exe answers "cabinet extraction failed" on these cabinets, so it is not used.
-# Usage: BUILD_DIR=<build dir with a made test prefix> scripts/bench-extract.sh [runs]
+# Makes the build and the 64-bit test prefix when they are missing.
+# Usage: [BUILD_DIR=<build dir>] scripts/bench-extract.sh [runs]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 runs=${1:-3}
-cmake --build "$build" --target bench_extract >/dev/null
+source "$root/scripts/build-env.sh"
+source "$root/scripts/wine-env.sh"
+configure_build "$build"
+cmake --build "$build" --target bench_extract -j"$(nproc)" >/dev/null
+export WINEPREFIX=$build/wine-win64
+make_prefix "$WINEPREFIX" win64
 
 work=$(mktemp -d)
 trap 'rm -rf "$work"' EXIT
@@ -35,10 +41,7 @@ PY
 (cd "$work/large" && gcab -c -z -n "$work/large.cab" *)
 (cd "$work/tiny" && gcab -c -z -n "$work/tiny.cab" one.txt)
 
-source "$root/scripts/wine-env.sh"
 start_display
-export WINEPREFIX=$build/wine-win64
-[[ -f $WINEPREFIX/.ready ]] || { echo "make the test prefix first (scripts/test.sh)"; exit 1; }
 wineserver -p </dev/null >/dev/null 2>&1
 finish() { wineserver -k || true; stop_display; rm -rf "$work"; }
 trap finish EXIT

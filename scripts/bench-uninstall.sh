@@ -4,16 +4,19 @@
 # installed-control query against a bare enumeration of the root, and one control
 # uninstall against bare enumerations of the three roots it purges, and prints the ratios.
 # The keys are made in the 64-bit test prefix and removed again.
-# Usage: BUILD_DIR=<build dir with a made test prefix> scripts/bench-uninstall.sh [runs]
+# Makes the build and the 64-bit test prefix when they are missing.
+# Usage: [BUILD_DIR=<build dir>] scripts/bench-uninstall.sh [runs]
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 runs=${1:-3}
-cmake --build "$build" --target bench_uninstall >/dev/null
-
+source "$root/scripts/build-env.sh"
 source "$root/scripts/wine-env.sh"
+configure_build "$build"
+cmake --build "$build" --target bench_uninstall -j"$(nproc)" >/dev/null
 export WINEPREFIX=$build/wine-win64
-[[ -f $WINEPREFIX/.ready ]] || { echo "make the test prefix first (scripts/test.sh)"; exit 1; }
+make_prefix "$WINEPREFIX" win64
+
 start_display
 finish() { wineserver -k || true; stop_display; }
 trap finish EXIT

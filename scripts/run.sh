@@ -3,26 +3,45 @@
 # window there. Without one it runs the program on a virtual display, saves a
 # screenshot of the window as a PNG, prints its path and closes the program with
 # its own close button.
+# WINEPREFIX=<prefix> runs it in that prefix (its registry, its drive C:), made when
+# missing (64-bit unless WINEARCH=win32); without it, in a prefix under the build folder.
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 
-"$root/scripts/install-deps.sh" --run
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
+source "$root/scripts/build-env.sh"
+configure_build "$build" --run
 cmake --build "$build" --target RegisterAndUninstall -j"$(nproc)"
 program=$build/bin/RegisterAndUninstall.exe
 
 source "$root/scripts/wine-env.sh"
-export WINEPREFIX=$build/wine-run
-make_prefix "$WINEPREFIX" win64
+if [[ -n ${WINEPREFIX:-} ]]; then
+  # The user's prefix: only the face mappings it lacks are added to it.
+  WINEPREFIX=$(realpath -m "$WINEPREFIX")
+  export WINEPREFIX
+  if [[ ! -f $WINEPREFIX/system.reg ]]; then
+    if [[ -n $(ls -A "$WINEPREFIX" 2>/dev/null) ]]; then
+      echo "$WINEPREFIX holds files but no Wine prefix: not touched" >&2
+      exit 1
+    fi
+    echo "Making the Wine prefix $WINEPREFIX (${WINEARCH:-win64})"
+    create_prefix "$WINEPREFIX" "${WINEARCH:-win64}"
+  fi
+  add_face_substitutes "$WINEPREFIX"
+else
+  export WINEPREFIX=$build/wine-run
+  make_prefix "$WINEPREFIX" win64
+fi
+echo "Wine prefix: $WINEPREFIX"
 
 if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then
   exec wine "$program"
 fi
 
 start_display
-trap 'wineserver -k 2>/dev/null || true; stop_display' EXIT
+# The prefix's Wine processes end shortly after the program; those still there (the
+# desktop on the virtual display) are ended before the display goes.
+trap 'timeout 30 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true; stop_display' EXIT
 wine "$program" </dev/null >/dev/null 2>&1 &
 pid=$!
 for _ in $(seq 1 240); do

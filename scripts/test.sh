@@ -6,9 +6,9 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 
-"$root/scripts/install-deps.sh"
-cmake -S "$root" -B "$build" -DCMAKE_TOOLCHAIN_FILE="$root/cmake/mingw-i686.cmake" \
-      -DCMAKE_BUILD_TYPE=Release >/dev/null
+source "$root/scripts/build-env.sh"
+# --run: one test runs the run command.
+configure_build "$build" --run
 cmake --build "$build" -j"$(nproc)"
 
 source "$root/scripts/wine-env.sh"

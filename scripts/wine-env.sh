@@ -1,4 +1,4 @@
-# Shared by the run and test commands: a private Wine prefix and a virtual display.
+# Shared by the run, test and benchmark commands: Wine prefixes and a virtual display.
 # Source it; it defines functions and sets the environment of code page 1252.
 
 export WINEDEBUG=-all
@@ -21,30 +21,59 @@ use_code_page 1252
 # No Mono or Gecko prompts while a prefix is made.
 export WINEDLLOVERRIDES="mscoree,mshtml="
 
-# make_prefix DIR win64|win32: creates the prefix once, with the Chinese font faces mapped.
-# The single-file GB faces are used: 32-bit Wine here cannot take its glyphs from
-# the collection files (.ttc) of the other AR PL faces, and draws boxes instead.
-make_prefix() {
-  local prefix=$1 arch=$2 marker=$1/.ready-2
-  [[ -f $marker ]] && return 0
+# The Chinese font faces, mapped in both registry views (the 32-bit program reads the
+# 32-bit view of the machine's software keys). The single-file GB faces are used: 32-bit
+# Wine here cannot take its glyphs from the collection files (.ttc) of the other AR PL
+# faces, and draws boxes instead.
+FACE_SUBSTITUTES_KEY='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
+FACE_SUBSTITUTES=("楷体=AR PL KaitiM GB" "宋体=AR PL SungtiL GB")
+
+# create_prefix DIR win64|win32: makes a new prefix in DIR, which must not hold one.
+create_prefix() {
+  local prefix=$1 arch=$2 try
   mkdir -p "$(dirname "$prefix")"
   # Under qemu a prefix's set-up now and then hangs in one of its steps: give it
   # a few minutes, then start that prefix afresh.
-  local try
   for try in 1 2 3; do
     WINEPREFIX=$prefix wineserver -k >/dev/null 2>&1 || true
     rm -rf "$prefix"
     WINEARCH=$arch WINEPREFIX=$prefix timeout 300 wineboot -i >/dev/null 2>&1 &&
-      WINEPREFIX=$prefix timeout 120 wineserver -w && break
+      WINEPREFIX=$prefix timeout 120 wineserver -w && return 0
     echo "making the $arch prefix failed or hung (try $try)" >&2
-    [[ $try -eq 3 ]] && return 1
   done
-  local subst='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes' view
-  # The 32-bit program reads the 32-bit view of the machine's software keys.
-  for view in 64 32; do
-    WINEPREFIX=$prefix wine reg add "$subst" /v "楷体" /d "AR PL KaitiM GB" /f /reg:$view >/dev/null 2>&1
-    WINEPREFIX=$prefix wine reg add "$subst" /v "宋体" /d "AR PL SungtiL GB" /f /reg:$view >/dev/null 2>&1
+  return 1
+}
+
+# add_face_substitutes DIR: maps each Chinese face, in each view, that the prefix maps
+# to nothing yet; a mapping of the prefix's own is kept. Prints one line per mapping.
+# (Wine links the two views of this key; other prefixes may keep them apart.)
+add_face_substitutes() {
+  local prefix=$1 view face missing=() views=(64 32)
+  # A 32-bit prefix has one view only.
+  [[ -d $prefix/drive_c/windows/syswow64 ]] || views=(32)
+  for view in "${views[@]}"; do
+    for face in "${FACE_SUBSTITUTES[@]}"; do
+      if WINEPREFIX=$prefix wine reg query "$FACE_SUBSTITUTES_KEY" /v "${face%%=*}" /reg:$view >/dev/null 2>&1; then
+        echo "Font substitute kept ($view-bit view): ${face%%=*} has one of the prefix's own"
+      else
+        missing+=("$view=$face")
+      fi
+    done
   done
+  for face in "${missing[@]}"; do
+    view=${face%%=*} face=${face#*=}
+    WINEPREFIX=$prefix wine reg add "$FACE_SUBSTITUTES_KEY" /v "${face%%=*}" /d "${face#*=}" /f /reg:$view >/dev/null 2>&1
+    echo "Font substitute added ($view-bit view): ${face%%=*} -> ${face#*=}"
+  done
+}
+
+# make_prefix DIR win64|win32: the project's own prefix, made once, with the Chinese
+# faces mapped; does nothing when it is made already.
+make_prefix() {
+  local prefix=$1 arch=$2 marker=$1/.ready-2
+  [[ -f $marker ]] && return 0
+  create_prefix "$prefix" "$arch" || return 1
+  add_face_substitutes "$prefix" >/dev/null
   # A crash ends the test instead of waiting on a debugger dialog.
   WINEPREFIX=$prefix wine reg add 'HKCU\Software\Wine\WineDbg' /v ShowCrashDialog /t REG_DWORD /d 0 /f >/dev/null 2>&1
   WINEPREFIX=$prefix timeout 120 wineserver -w

@@ -1,10 +1,12 @@
-// The resources of the built program: icon images, title-bar bitmaps, manifest.
+// The resources of the built program: icon images, title-bar bitmaps, manifest, version.
+#include "res/app_version.h"
 #include "res/resource.h"
 #include "tests/support/program_path.h"
 
 #include <gtest/gtest.h>
 #include <windows.h>
 
+#include <cwchar>
 #include <string>
 #include <vector>
 
@@ -114,4 +116,55 @@ TEST_F(ProgramResources, ManifestAsksForAdministratorRights)
     EXPECT_NE(text.find("level=\"requireAdministrator\""), std::string::npos);
     EXPECT_NE(text.find("uiAccess=\"false\""), std::string::npos);
     EXPECT_EQ(text.find("dependency"), std::string::npos);
+}
+
+TEST(ProgramVersion, VersionResourceNamesTheProgramAndCarriesTheProjectVersion)
+{
+    std::wstring path = ProgramPath();
+    DWORD ignored = 0;
+    DWORD size = GetFileVersionInfoSizeW(path.c_str(), &ignored);
+    ASSERT_GT(size, 0u) << "no version resource, error " << GetLastError();
+    std::vector<BYTE> data(size);
+    ASSERT_TRUE(GetFileVersionInfoW(path.c_str(), 0, size, data.data()));
+
+    VS_FIXEDFILEINFO* fixed = nullptr;
+    UINT length = 0;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\", reinterpret_cast<void**>(&fixed), &length));
+    ASSERT_EQ(length, sizeof(VS_FIXEDFILEINFO));
+    EXPECT_EQ(fixed->dwSignature, 0xFEEF04BDu);
+    const DWORD high = MAKELONG(APP_VERSION_MINOR, APP_VERSION_MAJOR), low = MAKELONG(0, APP_VERSION_PATCH);
+    EXPECT_EQ(fixed->dwFileVersionMS, high);
+    EXPECT_EQ(fixed->dwFileVersionLS, low);
+    EXPECT_EQ(fixed->dwProductVersionMS, high);
+    EXPECT_EQ(fixed->dwProductVersionLS, low);
+    EXPECT_EQ(fixed->dwFileType, static_cast<DWORD>(VFT_APP));
+
+    // The strings are read through the language and code page that the resource announces.
+    WORD* translation = nullptr;
+    ASSERT_TRUE(VerQueryValueW(data.data(), L"\\VarFileInfo\\Translation",
+                               reinterpret_cast<void**>(&translation), &length));
+    ASSERT_GE(length, 2 * sizeof(WORD));
+    wchar_t table[64];
+    swprintf(table, 64, L"\\StringFileInfo\\%04x%04x\\", translation[0], translation[1]);
+
+    wchar_t version[32];
+    swprintf(version, 32, L"%d.%d.%d", APP_VERSION_MAJOR, APP_VERSION_MINOR, APP_VERSION_PATCH);
+    struct Entry {
+        const wchar_t* name;
+        const wchar_t* value;
+    } entries[] = {
+        {L"FileDescription", L"Register and uninstall"},
+        {L"ProductName", L"Register and uninstall"},
+        {L"OriginalFilename", L"RegisterAndUninstall.exe"},
+        {L"FileVersion", version},
+        {L"ProductVersion", version},
+    };
+    for (const Entry& e : entries) {
+        SCOPED_TRACE(testing::Message() << e.name);
+        wchar_t* value = nullptr;
+        UINT characters = 0;
+        ASSERT_TRUE(VerQueryValueW(data.data(), (std::wstring(table) + e.name).c_str(),
+                                   reinterpret_cast<void**>(&value), &characters));
+        EXPECT_STREQ(value, e.value);
+    }
 }

@@ -12,5 +12,8 @@ std::wstring BinFolder()
 
 std::wstring ProgramPath()
 {
+    wchar_t chosen[MAX_PATH] = {};
+    DWORD length = GetEnvironmentVariableW(L"PROGRAM_UNDER_TEST", chosen, MAX_PATH);
+    if (length > 0 && length < MAX_PATH) return chosen;
     return BinFolder() + L"RegisterAndUninstall.exe";
 }
