@@ -61,10 +61,18 @@ TEST_F(CabinetHeaderTest, FalseOrCutDescriptionsAreUnreadableCabinets)
         Patch(bytes, c.at, c.value, c.width);
         all.push_back({c.what, bytes});
     }
-    // One file and no folder made the cabinet library read through a null pointer.
-    std::string lone = BuildCabinet({{"a.txt", "alpha"}});
+    const std::string one = BuildCabinet({{"a.txt", "alpha"}});
+    std::string lone = one;
     Patch(lone, 26, 0, 2);
     all.push_back({"no folder, one file", lone});
+    // No folder entry at all: the file entry (44..66 of a one-file cabinet) follows the
+    // header, then the data. Unpacking its file made the cabinet library read through a
+    // null pointer and the process die.
+    std::string bare = one.substr(0, 36) + one.substr(44);
+    Patch(bare, 8, static_cast<uint32_t>(bare.size()), 4);
+    Patch(bare, 16, 36, 4);
+    Patch(bare, 26, 0, 2);
+    all.push_back({"no folder entry, one file", bare});
     CabinetLayout reserved;
     reserved.reserve = true;
     reserved.headerReserve = 60;
