@@ -40,3 +40,22 @@ bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA);
 // Creates the base folder and a subfolder named after the current time in seconds;
 // returns the subfolder's path, ending in "/", in storage that outlives the call.
 const char* CreateExtractionFolder(const char* baseFolder);
+
+// The program's folders below "<drive>:/ZemaActiveX/" belong to administrators: SYSTEM and
+// Administrators full control, Users read and execute, nothing inherited from above.
+// Creates `folder` with that security; true only when this call created it.
+bool CreateProtectedFolder(const wchar_t* folder);
+// Makes sure `folder` exists with that security: created so, or, when it exists already,
+// accepted only when it is a real folder (no link, no reparse point) whose security
+// could be set so (owner Administrators, protected DACL).
+bool PrepareProtectedFolder(const wchar_t* folder);
+
+// That security, built in the caller's storage: `descriptor` points into `sids` and `acl`
+// (SYSTEM, Administrators, Users in this order), so the record must not be copied.
+constexpr int ProtectedFolderAceCount = 3;
+struct ProtectedFolderSecurity {
+    alignas(DWORD) BYTE sids[ProtectedFolderAceCount][SECURITY_MAX_SID_SIZE];
+    alignas(DWORD) BYTE acl[sizeof(ACL) + ProtectedFolderAceCount * (sizeof(ACCESS_ALLOWED_ACE) + SECURITY_MAX_SID_SIZE)];
+    SECURITY_DESCRIPTOR descriptor;
+};
+bool BuildProtectedFolderSecurity(ProtectedFolderSecurity* security);

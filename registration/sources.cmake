@@ -3,4 +3,5 @@ set(REGISTRATION_SOURCES
     registration/drop_intake.cpp
     registration/registration_runner.cpp
     registration/cabinet_extraction.cpp
+    registration/protected_folder.cpp
 )
