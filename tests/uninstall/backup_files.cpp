@@ -84,8 +84,10 @@ bool IsBackupNamed(const std::wstring& name, const std::wstring& fileNamePart, l
 
 std::vector<std::wstring> UninstallRootsDump(const std::vector<std::wstring>& progIds)
 {
-    std::vector<std::wstring> roots = {L"CLSID", L"Interface", L"TypeLib", L"Wow6432Node\\CLSID",
-                                       L"Wow6432Node\\Interface", L"Wow6432Node\\TypeLib", L".qmc", L".qmx"};
+    std::vector<std::wstring> roots = {L"CLSID", L"Interface", L"TypeLib", L".qmc", L".qmx"};
+    // Under WOW64 this 32-bit process sees the twins as the same keys: dumped once.
+    if (!RunsUnderWow64())
+        roots.insert(roots.end(), {L"Wow6432Node\\CLSID", L"Wow6432Node\\Interface", L"Wow6432Node\\TypeLib"});
     roots.insert(roots.end(), progIds.begin(), progIds.end());
     std::vector<std::wstring> lines = SubkeyNames(L"");
     std::sort(lines.begin(), lines.end());

@@ -71,10 +71,10 @@ TEST_F(RegistryBackup, EveryKindOfValueIsWrittenAsTheImporterReadsItAndComesBack
         {L"中文名", REG_SZ, Utf16(L"注册表备份"), L"\"中文名\"=\"注册表备份\""},
         // Strings the quoted form would change go as bytes.
         {L"line break", REG_SZ, Utf16(L"a\r\nb"), L"\"line break\"=hex(1):61,00,0d,00,0a,00,62,00,00,00"},
-        {L"unterminated", REG_SZ, Utf16(L"ab", false), L"\"unterminated\"=hex(1):61,00,62,00"},
+        // Long hex data goes on in continuation lines.
         {L"expand", REG_EXPAND_SZ, Utf16(L"%SystemRoot%\\a"),
-         L"\"expand\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,74,00,25,00,5c,00,61,00,"
-         L"00,00"},
+         L"\"expand\"=hex(2):25,00,53,00,79,00,73,00,74,00,65,00,6d,00,52,00,6f,00,6f,00,\\\r\n"
+         L"  74,00,25,00,5c,00,61,00,00,00"},
         {L"multi", REG_MULTI_SZ, Utf16(std::wstring(L"a\0\0b\0", 5)),
          L"\"multi\"=hex(7):61,00,00,00,00,00,62,00,00,00,00,00"},
         {L"dword zero", REG_DWORD, {zeroBytes, zeroBytes + 4}, L"\"dword zero\"=dword:00000000"},
@@ -177,5 +177,26 @@ TEST_F(RegistryBackup, ATreeThatCannotBeReadWholeIsNeitherWrittenNorDeleted)
     std::vector<std::wstring> written = NewBackupFiles(before);
     ASSERT_EQ(written.size(), 1u);
     EXPECT_EQ(ReadBackupFile(written[0]), Header + L"[HKEY_CLASSES_ROOT\\UninstallTests.BackupOther]\r\n@=\"saved\"\r\n\r\n");
+    DeleteFileW((BackupFolder() + written[0]).c_str());
+}
+
+TEST_F(RegistryBackup, AStringStoredWithoutTerminatorIsWrittenAsStoredAndComesBackTerminated)
+{
+    CreateKey(Root);
+    SetValue(Root, L"unterminated", REG_SZ, Utf16(L"ab", false));
+    guard.TakeCensus();
+
+    BeginRegistryBackup(Root.c_str());
+    EXPECT_EQ(DeleteClassesRootTree(Root.c_str()), 1);
+    EXPECT_TRUE(EndRegistryBackup());
+
+    std::vector<std::wstring> written = NewBackupFiles(before);
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(ReadBackupFile(written[0]),
+              Header + L"[HKEY_CLASSES_ROOT\\UninstallTests.Backup]\r\n\"unterminated\"=hex(1):61,00,62,00\r\n\r\n");
+    // The platform's RegSetValueEx, which the import calls, adds the terminator: what
+    // programs read is the same text.
+    EXPECT_EQ(ImportBackup(written[0]), 0u);
+    EXPECT_EQ(DumpTree(Root), (std::vector<std::wstring>{Root, Root + L" | unterminated | 1 | 610062000000"}));
     DeleteFileW((BackupFolder() + written[0]).c_str());
 }
