@@ -22,6 +22,8 @@ constexpr DWORD SubkeyNameUnits = 256;
 constexpr ULONG KeyNameInfoUnits = 1024;
 // Long hex data goes on in continuation lines, as regedit writes it.
 constexpr int HexLineWidth = 76;
+// Room of the ProgID in a file name: the whole path stays within MAX_PATH.
+constexpr int FileNameProgIdUnits = 201;
 // Files of one ProgID within one second are told apart by "-2" to "-999".
 constexpr int MostFilesPerSecond = 999;
 
@@ -226,10 +228,11 @@ static void BackupFolders(wchar_t (&base)[FolderUnits], wchar_t (&backup)[Folder
     StringCchCatW(backup, FolderUnits, L"backup/");
 }
 
-// The ProgID with every character that a file name cannot hold written as "_".
-static void FileNamePart(wchar_t (&part)[ProgIdUnits])
+// The ProgID with every character that a file name cannot hold written as "_", cut after
+// 200 characters: the name only labels the file, which holds the keys whole.
+static void FileNamePart(wchar_t (&part)[FileNameProgIdUnits])
 {
-    StringCchCopyW(part, ProgIdUnits, SessionProgId);
+    StringCchCopyNW(part, FileNameProgIdUnits, SessionProgId, FileNameProgIdUnits - 1);
     for (wchar_t* c = part; *c; ++c)
         if (*c < 32 || wcschr(L"\\/:*?\"<>|", *c)) *c = L'_';
 }
@@ -242,7 +245,7 @@ static bool CreateBackupFile()
     wchar_t folder[FolderUnits] = {};
     BackupFolders(base, folder);
     if (!PrepareProtectedFolder(base) || !PrepareProtectedFolder(folder)) return false;
-    wchar_t part[ProgIdUnits] = {};
+    wchar_t part[FileNameProgIdUnits] = {};
     FileNamePart(part);
     unsigned long long seconds = static_cast<unsigned long long>(time(nullptr));
     for (int number = 1; number <= MostFilesPerSecond; ++number) {

@@ -156,6 +156,17 @@ TEST_F(RegistryBackup, TheFileIsNamedAfterTheSecondAndTheProgIdAndCountsUpWithin
     EXPECT_TRUE(IsBackupNamed(written[0], part + L"-3", now, now + 30)) << std::string(written[0].begin(), written[0].end());
     DeleteFileW((BackupFolder() + written[0]).c_str());
     for (const std::wstring& name : taken) DeleteFileW((BackupFolder() + name).c_str());
+
+    // The longest ProgID that reaches an uninstall is cut in the name, within MAX_PATH.
+    const std::wstring longProgId = L"ZEMA." + std::wstring(249, L'L');
+    CreateKey(Root, L"saved");
+    BeginRegistryBackup(longProgId.c_str());
+    EXPECT_EQ(DeleteClassesRootTree(Root.c_str()), 1);
+    EXPECT_TRUE(EndRegistryBackup());
+    written = NewBackupFiles(before);
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_TRUE(IsBackupNamed(written[0], longProgId.substr(0, 200), now, now + 30));
+    DeleteFileW((BackupFolder() + written[0]).c_str());
 }
 
 TEST_F(RegistryBackup, ATreeThatCannotBeReadWholeIsNeitherWrittenNorDeleted)
