@@ -2,7 +2,8 @@
 # Benchmark, run on demand (not by CI): with 20,000 top-level keys below HKEY_CLASSES_ROOT
 # (300 of them ProgIDs of the family) and 20,000 keys below Interface, times the
 # installed-control query against a bare enumeration of the root, and one control
-# uninstall against bare enumerations of the three roots it purges, and prints the ratios.
+# uninstall (its registry backup included) against bare enumerations of the three roots
+# it purges, and prints the ratios.
 # The keys are made in the 64-bit test prefix and removed again.
 # Makes the build and the 64-bit test prefix when they are missing.
 # Usage: [BUILD_DIR=<build dir>] scripts/bench-uninstall.sh [runs]

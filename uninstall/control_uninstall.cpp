@@ -146,11 +146,17 @@ void UninstallControl(const wchar_t* progId)
     wchar_t serverPath[ServerUnits] = {};
     if (clsid[0] != L'\0') ReadServerPath(clsid, serverPath);
 
+    BeginRegistryBackup(progId);
     if (wcscmp(progId, L"Zema.BulkUploadCtl") == 0)
         PurgeBulkUploadCtl();
     else if (wcscmp(progId, L"ZEMA.StampServerCtl") == 0)
         PurgeStampServerCtl();
     else
         PurgeGeneral(progId, clsid);
+    // Without a backup the keys stay, and the server is not asked to remove them either.
+    if (!EndRegistryBackup()) {
+        ReportRegistryBackupRefused(progId);
+        return;
+    }
     UnregisterComponentFile(serverPath);
 }

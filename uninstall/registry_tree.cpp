@@ -10,7 +10,8 @@ HRESULT CopyKeyPath(const wchar_t* source, wchar_t* destination)
     return StringCchCopyW(destination, CopyKeyPathUnits, source);
 }
 
-int DeleteKeyTree(HKEY root, wchar_t (&path)[KeyTreePathUnits])
+// DeleteKeyTree without the backup, for the subkeys of a tree that has been saved whole.
+static int DeleteTree(HKEY root, wchar_t (&path)[KeyTreePathUnits])
 {
     size_t length = 0;
     // An empty path, or one that starts with "\", would name the root itself.
@@ -38,12 +39,19 @@ int DeleteKeyTree(HKEY root, wchar_t (&path)[KeyTreePathUnits])
             // path would name a different key.
             if (nameLength == 0 || append + nameLength >= KeyTreePathUnits) break;
             CopyKeyPath(name, path + append);
-            if (!DeleteKeyTree(root, path)) break;
+            if (!DeleteTree(root, path)) break;
         }
         path[append - 1] = L'\0';
     }
     RegCloseKey(key);
     return RegDeleteKeyW(root, path) == ERROR_SUCCESS ? 1 : 0;
+}
+
+int DeleteKeyTree(HKEY root, wchar_t (&path)[KeyTreePathUnits])
+{
+    // Nothing is deleted that the running uninstall's backup does not hold.
+    if (!BackupKeyTree(root, path)) return 0;
+    return DeleteTree(root, path);
 }
 
 int DeleteClassesRootTree(const wchar_t* path)

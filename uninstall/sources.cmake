@@ -2,6 +2,7 @@
 set(UNINSTALL_SOURCES
     uninstall/installed_query.cpp
     uninstall/registry_tree.cpp
+    uninstall/registry_backup.cpp
     uninstall/typelib_purge.cpp
     uninstall/class_checks.cpp
     uninstall/control_uninstall.cpp

@@ -55,6 +55,22 @@ bool ClassBelongsToFamily(const wchar_t* clsid);
 // (a '%', a '"' or a control character is left) or does not fit.
 bool MakeServerPathPlain(wchar_t* path, size_t room);
 
+// The registry backup of one uninstall. While a session is open, DeleteKeyTree first
+// writes the tree it is given to the session's file
+// "<system drive>:/ZemaActiveX/backup/<unix seconds>-<ProgID>.reg" (made by the first tree
+// that exists, so a session that deletes nothing leaves no file), and deletes nothing that
+// is not written there whole.
+void BeginRegistryBackup(const wchar_t* progId);
+// True when the tree at `path` below `root` is in the session's file whole, when the key
+// does not exist, or when no session is open. Once the folder or the file could not be
+// made or written, false for every tree until the session ends.
+bool BackupKeyTree(HKEY root, const wchar_t* path);
+// Closes the session; false when its folder or file could not be made or written.
+bool EndRegistryBackup();
+// Tells the user, in a box owned by the main window, that the control was not uninstalled
+// because its registry backup could not be saved.
+void ReportRegistryBackupRefused(const wchar_t* progId);
+
 // True when this 32-bit process runs under WOW64; evaluated anew on every call.
 bool DetectWow64();
 // Delete the fixed key sets of the two specially handled controls.

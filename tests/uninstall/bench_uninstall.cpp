@@ -1,8 +1,9 @@
 // Benchmark driver (run by scripts/bench-uninstall.sh, not by the tests): fills
 // HKEY_CLASSES_ROOT with 20,000 top-level keys (a few hundred of them ProgIDs of the
 // family) and "Interface" with 20,000 GUID keys, then times the installed-control query
-// against a bare enumeration of the root, and one control uninstall against bare
-// enumerations of the roots it purges. Removes its keys at the end.
+// against a bare enumeration of the root, and one control uninstall, its registry backup
+// included, against bare enumerations of the roots it purges. Removes its keys and the
+// backups of its uninstalls at the end.
 // Usage: bench_uninstall [runs]
 #include "app/app.h"
 #include "registration/registration.h"
@@ -18,6 +19,27 @@ constexpr int InterfaceKeys = 20000;
 const wchar_t Target[] = L"ZEMA.BenchTarget";
 const wchar_t TargetClsid[] = L"{BE7C0002-5A5A-4B4B-8C8C-0123456789AB}";
 const wchar_t TargetTypeLib[] = L"{BE7C0000-5A5A-4B4B-8C8C-0123456789AB}";
+
+// Each uninstall of the target leaves a backup "<seconds>-ZEMA.BenchTarget[-n].reg";
+// counts them, with their total size, and deletes them when `remove` is set.
+static int TargetBackups(bool remove, long long* bytes)
+{
+    wchar_t folder[MAX_PATH] = {};
+    GetSystemDirectoryW(folder, MAX_PATH);
+    swprintf(folder + 1, MAX_PATH - 1, L":\\ZemaActiveX\\backup\\");
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((std::wstring(folder) + L"*-" + Target + L"*.reg").c_str(), &found);
+    int count = 0;
+    *bytes = 0;
+    if (search == INVALID_HANDLE_VALUE) return 0;
+    do {
+        ++count;
+        *bytes += found.nFileSizeLow;
+        if (remove) DeleteFileW((std::wstring(folder) + found.cFileName).c_str());
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return count;
+}
 
 static double Seconds()
 {
@@ -104,6 +126,9 @@ static double Best(int runs, Work work)
 int wmain(int argc, wchar_t** argv)
 {
     int runs = argc > 1 ? _wtoi(argv[1]) : 3;
+    long long leftBytes = 0;
+    // Backups of an earlier run would be counted as this run's.
+    TargetBackups(true, &leftBytes);
     ControlList = CreateWindowExW(0, L"LISTBOX", L"", WS_POPUP, 0, 0, 300, 300, nullptr, nullptr,
                                   GetModuleHandleW(nullptr), nullptr);
     double start = Seconds();
@@ -144,7 +169,13 @@ int wmain(int argc, wchar_t** argv)
     }
     wprintf(L"bare enumerations of Interface, %ls and TypeLib: %.3f s\n", second, barePurgeRoots);
     wprintf(L"target control removed: %ls\n", removed ? L"yes" : L"NO");
-    wprintf(L"UninstallControl: %.3f s, of which the unregistering child process about %.3f s\n", uninstall, child);
+    long long backupBytes = 0;
+    int backups = TargetBackups(true, &backupBytes);
+    wprintf(L"registry backups written: %d of %d uninstalls, %lld bytes each\n", backups, runs,
+            backups ? backupBytes / backups : 0);
+    wprintf(L"UninstallControl with its registry backup: %.3f s, of which the unregistering child process about "
+            L"%.3f s\n",
+            uninstall, child);
     wprintf(L"ratio uninstall / bare enumerations: %.2f gross, %.2f without the child process (target 4)\n",
             uninstall / barePurgeRoots, (uninstall - child) / barePurgeRoots);
 

@@ -1,12 +1,17 @@
 // The fixture COM server registered through the real regsvr32, then uninstalled through
 // the Uninstall page: the keys it wrote go, and its server file is asked to unregister.
 #include "registration/registration.h"
+#include "uninstall/uninstall.h"
 #include "tests/fixtures/fixture_identity.h"
 #include "tests/support/main_window_fixture.h"
 #include "tests/support/message_box_answerer.h"
 #include "tests/support/program_path.h"
+#include "tests/uninstall/backup_files.h"
 #include "tests/uninstall/registry_fixture.h"
 #include "uninstall/uninstall.h"
+
+#include <algorithm>
+#include <ctime>
 
 namespace {
 // A copy of the fixture server named `name` in a fresh folder, with no call record yet.
@@ -79,18 +84,21 @@ protected:
     void TearDown() override
     {
         Forget();
+        RemoveExtensionKeys();
+        for (const std::wstring& name : NewBackupFiles(backups)) DeleteFileW((BackupFolder() + name).c_str());
         guard.End();
         MainWindowTest::TearDown();
     }
-    // Removes the registered copy's keys, the copy and its call record.
+    // Removes the registered copies' keys, the copies and their call records.
     void Forget()
     {
-        RemoveFixtureKeys(id);
-        if (!path.empty()) {
-            DeleteFileW(path.c_str());
-            DeleteFileW(FixtureCallRecordPath(path).c_str());
-            RemoveDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str());
+        for (const std::wstring& copy : copies) {
+            RemoveFixtureKeys(FixtureIdentityFromFileName(copy));
+            DeleteFileW(copy.c_str());
+            DeleteFileW(FixtureCallRecordPath(copy).c_str());
         }
+        if (!path.empty()) RemoveDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str());
+        copies.clear();
         path.clear();
     }
     // Registers a copy of the fixture named `name` as a dropped control file is
@@ -98,6 +106,7 @@ protected:
     void Register(const std::wstring& name, bool likeADrop = true)
     {
         path = CopyFixture(name);
+        copies.push_back(path);
         id = FixtureIdentityFromFileName(path);
         RemoveFixtureKeys(id);
         if (likeADrop)
@@ -120,8 +129,12 @@ protected:
     }
 
     RegistryGuard guard;
+    // The latest copy registered, and all of them.
     std::wstring path;
     FixtureIdentity id;
+    std::vector<std::wstring> copies;
+    // The backup files there were before the test.
+    std::set<std::wstring> backups = BackupFiles();
 };
 }  // namespace
 
@@ -263,4 +276,124 @@ TEST_F(UninstallEndToEnd, ASpecialControlWhoseClassIsOutsideTheFamilyKeepsThatSe
     EXPECT_TRUE(KeyExists(id.progId));
     EXPECT_EQ(CallRecord(path), std::vector<std::wstring>{L"register ok"});
     RemoveTree(L"ZEMA.StampServerCtl");
+}
+
+namespace {
+long long Now()
+{
+    return static_cast<long long>(time(nullptr));
+}
+}  // namespace
+
+TEST_F(UninstallEndToEnd, AnUninstallIsUndoneByImportingItsBackup)
+{
+    Register(L"ZEMA.BackupRoundTrip+tlb=7E570012-B1B2-4C3D-8E4F-0123456789AB.ocx", false);
+    MakeExtensionKeys();
+    Click(QueryButton);
+    ASSERT_EQ(ControlListEntries(), std::vector<std::wstring>{id.progId});
+    const std::vector<std::wstring> registered = UninstallRootsDump({id.progId});
+    long long start = Now();
+
+    {
+        MessageBoxAnswerer answerer(IDYES);
+        DoubleClickOn(id.progId);
+        EXPECT_EQ(answerer.Seen().size(), 1u);
+    }
+
+    ASSERT_FALSE(KeyExists(id.progId));
+    EXPECT_FALSE(KeyExists(L".qmc"));
+    std::vector<std::wstring> written = NewBackupFiles(backups);
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_TRUE(IsBackupNamed(written[0], id.progId, start, Now()));
+    // Nothing is left to delete, so a second uninstall writes nothing.
+    UninstallControl(id.progId.c_str());
+    EXPECT_EQ(NewBackupFiles(backups), written);
+
+    EXPECT_EQ(ImportBackup(written[0]), 0u);
+    EXPECT_EQ(UninstallRootsDump({id.progId}), registered);
+}
+
+TEST_F(UninstallEndToEnd, UninstallAllWritesOneBackupPerControlAndTheyUndoIt)
+{
+    const std::vector<std::wstring> names = {L"ZEMA.BackupAllA.ocx", L"Zema.BackupAllB.ocx", L"PDF.ZBackupAllC.dll"};
+    std::vector<std::wstring> progIds;
+    for (const std::wstring& name : names) {
+        Register(name, false);
+        progIds.push_back(id.progId);
+    }
+    Click(QueryButton);
+    ASSERT_EQ(ControlListEntries().size(), names.size());
+    const std::vector<std::wstring> registered = UninstallRootsDump(progIds);
+    long long start = Now();
+
+    {
+        MessageBoxAnswerer answerer(IDYES);
+        Click(UninstallAllButton);
+        EXPECT_EQ(answerer.Seen().size(), 1u);
+    }
+
+    EXPECT_TRUE(ControlListEntries().empty());
+    std::vector<std::wstring> written = NewBackupFiles(backups);
+    ASSERT_EQ(written.size(), names.size());
+    for (const std::wstring& progId : progIds)
+        EXPECT_EQ(std::count_if(written.begin(), written.end(),
+                                [&](const std::wstring& file) { return IsBackupNamed(file, progId, start, Now()); }),
+                  1)
+            << std::string(progId.begin(), progId.end());
+    for (const std::wstring& file : written) EXPECT_EQ(ImportBackup(file), 0u);
+    EXPECT_EQ(UninstallRootsDump(progIds), registered);
+}
+
+// The two controls removed by fixed key sets, each registered by a server that refuses to
+// unregister: what a server removes itself is not in a backup. The first CLSID differs in
+// letter case from the fixed key path that names it; the backup keeps the key's own name.
+class SpecialControlBackup : public UninstallEndToEnd, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(SpecialControlBackup, AnUninstallIsUndoneByImportingItsBackup)
+{
+    Register(GetParam(), false);
+    Click(QueryButton);
+    const std::vector<std::wstring> registered = UninstallRootsDump({id.progId});
+
+    {
+        MessageBoxAnswerer answerer(IDYES);
+        DoubleClickOn(id.progId);
+    }
+
+    ASSERT_FALSE(KeyExists(L"CLSID\\" + id.clsid));
+    std::vector<std::wstring> written = NewBackupFiles(backups);
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(ImportBackup(written[0]), 0u);
+    EXPECT_EQ(UninstallRootsDump({id.progId}), registered);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    BothSpecialControls, SpecialControlBackup,
+    ::testing::Values(L"Zema.BulkUploadCtl+failunreg+tlb=5D3A71E2-C4B8-4A96-9E21-7F0B3C6D8E14"
+                      L"+clsid=5D3A71E4-C4B8-4A96-9E21-7F0B3C6D8E14.ocx",
+                      L"ZEMA.StampServerCtl+failunreg+tlb=B7E2C90D-3F14-4D5B-8C6A-2E9F41A07B35"
+                      L"+clsid=B7E2C90F-3F14-4d5b-8C6A-2E9F41A07B35.ocx"));
+
+TEST_F(UninstallEndToEnd, WhenTheBackupCannotBeSavedNothingIsUninstalledAndTheUserIsTold)
+{
+    Register(L"ZEMA.BackupRefused.ocx", false);
+    MakeExtensionKeys();
+    Click(QueryButton);
+    const std::vector<std::wstring> registered = UninstallRootsDump({id.progId});
+    BlockedBackupFolder blocked;
+    ASSERT_TRUE(blocked.Blocks());
+
+    MessageBoxAnswerer answerer(IDYES);
+    DoubleClickOn(id.progId);
+
+    std::vector<SeenMessageBox> seen = answerer.Seen();
+    ASSERT_EQ(seen.size(), 2u);
+    EXPECT_EQ(seen[1].text, id.progId + L"\r\n注册表备份无法保存，该控件未卸载！");
+    EXPECT_EQ(seen[1].caption, L"提示");
+    EXPECT_EQ(seen[1].owner, window);
+    EXPECT_FALSE(seen[1].hasYesNo);
+    EXPECT_EQ(UninstallRootsDump({id.progId}), registered);
+    // Nor was the server asked to remove its keys.
+    EXPECT_EQ(CallRecord(path), std::vector<std::wstring>{L"register ok"});
+    EXPECT_EQ(ControlListEntries(), std::vector<std::wstring>{id.progId});
 }

@@ -1,5 +1,6 @@
 #include "tests/support/main_window_fixture.h"
 #include "tests/support/message_box_answerer.h"
+#include "tests/uninstall/backup_files.h"
 #include "tests/uninstall/registry_fixture.h"
 
 namespace {
@@ -210,4 +211,29 @@ TEST_F(UninstallPage, UninstallAllAnsweredYesUninstallsEveryListedControl)
     for (const std::wstring& key : TestControlB.Removed()) gone.insert(key);
     guard.ExpectGoneExactly(gone);
     EXPECT_TRUE(ControlListEntries().empty());
+}
+
+TEST_F(UninstallPage, UninstallAllWithoutABackupKeepsEveryControlAndNamesEachOneNotUninstalled)
+{
+    MakeBothControls();
+    Click(QueryButton);
+    std::vector<std::wstring> listed = ControlListEntries();
+    ASSERT_EQ(listed.size(), 2u);
+    std::vector<std::wstring> made = UninstallRootsDump(listed);
+    BlockedBackupFolder blocked;
+    ASSERT_TRUE(blocked.Blocks());
+    MessageBoxAnswerer answerer(IDYES);
+
+    Click(UninstallAllButton);
+
+    // The question, then one notice per control, in list order.
+    std::vector<SeenMessageBox> seen = answerer.Seen();
+    ASSERT_EQ(seen.size(), 3u);
+    for (size_t i = 0; i < listed.size(); ++i) {
+        EXPECT_EQ(seen[i + 1].text, listed[i] + L"\r\n注册表备份无法保存，该控件未卸载！");
+        EXPECT_EQ(seen[i + 1].caption, L"提示");
+        EXPECT_EQ(seen[i + 1].owner, window);
+    }
+    EXPECT_EQ(UninstallRootsDump(listed), made);
+    EXPECT_EQ(ControlListEntries(), listed);
 }

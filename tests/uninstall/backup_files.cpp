@@ -1,0 +1,124 @@
+#include "tests/uninstall/backup_files.h"
+
+#include "tests/uninstall/registry_fixture.h"
+
+#include <algorithm>
+#include <iterator>
+
+static std::wstring BaseFolder()
+{
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    return std::wstring(1, system[0]) + L":\\ZemaActiveX\\";
+}
+
+std::wstring BackupFolder()
+{
+    return BaseFolder() + L"backup\\";
+}
+
+std::set<std::wstring> BackupFiles()
+{
+    std::set<std::wstring> names;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW((BackupFolder() + L"*").c_str(), &found);
+    if (search == INVALID_HANDLE_VALUE) return names;
+    do {
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY)) names.insert(found.cFileName);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+    return names;
+}
+
+std::vector<std::wstring> NewBackupFiles(const std::set<std::wstring>& before)
+{
+    std::set<std::wstring> now = BackupFiles();
+    std::vector<std::wstring> added;
+    std::set_difference(now.begin(), now.end(), before.begin(), before.end(), std::back_inserter(added));
+    return added;
+}
+
+std::wstring ReadBackupFile(const std::wstring& name)
+{
+    HANDLE file = CreateFileW((BackupFolder() + name).c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                              0, nullptr);
+    if (file == INVALID_HANDLE_VALUE) return L"";
+    std::string bytes;
+    char buffer[65536];
+    DWORD read = 0;
+    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) bytes.append(buffer, read);
+    CloseHandle(file);
+    std::wstring text(bytes.size() / 2, L'\0');
+    std::copy(bytes.begin(), bytes.begin() + text.size() * 2, reinterpret_cast<char*>(&text[0]));
+    return text;
+}
+
+DWORD ImportBackup(const std::wstring& name)
+{
+    wchar_t system[MAX_PATH] = {};
+    GetSystemDirectoryW(system, MAX_PATH);
+    std::wstring line = L"\"" + std::wstring(system) + L"\\reg.exe\" import \"" + BackupFolder() + name + L"\" /reg:32";
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
+        return GetLastError();
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = 1;
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hThread);
+    CloseHandle(process.hProcess);
+    return code;
+}
+
+bool IsBackupNamed(const std::wstring& name, const std::wstring& fileNamePart, long long from, long long to)
+{
+    size_t dash = name.find(L'-');
+    const std::wstring tail = fileNamePart + L".reg";
+    if (dash == 0 || dash == std::wstring::npos || name.find_first_not_of(L"0123456789") != dash ||
+        name.compare(dash + 1, std::wstring::npos, tail) != 0)
+        return false;
+    long long seconds = std::stoll(name.substr(0, dash));
+    return seconds >= from && seconds <= to;
+}
+
+std::vector<std::wstring> UninstallRootsDump(const std::vector<std::wstring>& progIds)
+{
+    std::vector<std::wstring> roots = {L"CLSID", L"Interface", L"TypeLib", L".qmc", L".qmx"};
+    // Under WOW64 this 32-bit process sees the twins as the same keys: dumped once.
+    if (!RunsUnderWow64())
+        roots.insert(roots.end(), {L"Wow6432Node\\CLSID", L"Wow6432Node\\Interface", L"Wow6432Node\\TypeLib"});
+    roots.insert(roots.end(), progIds.begin(), progIds.end());
+    std::vector<std::wstring> lines = SubkeyNames(L"");
+    std::sort(lines.begin(), lines.end());
+    for (const std::wstring& root : roots) {
+        std::vector<std::wstring> dump = DumpTree(root);
+        lines.insert(lines.end(), dump.begin(), dump.end());
+    }
+    return lines;
+}
+
+BlockedBackupFolder::BlockedBackupFolder()
+{
+    CreateDirectoryW(BaseFolder().c_str(), nullptr);
+    std::wstring folder = BaseFolder() + L"backup";
+    if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) {
+        aside_ = folder + L"-aside-" + std::to_wstring(GetCurrentProcessId());
+        if (!MoveFileW(folder.c_str(), aside_.c_str())) aside_.clear();
+    }
+    HANDLE file = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+}
+
+BlockedBackupFolder::~BlockedBackupFolder()
+{
+    std::wstring folder = BaseFolder() + L"backup";
+    if (Blocks()) DeleteFileW(folder.c_str());
+    if (!aside_.empty()) MoveFileW(aside_.c_str(), folder.c_str());
+}
+
+bool BlockedBackupFolder::Blocks() const
+{
+    DWORD attributes = GetFileAttributesW((BaseFolder() + L"backup").c_str());
+    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+}
