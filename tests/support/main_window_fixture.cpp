@@ -54,3 +54,12 @@ void MainWindowTest::ShowPage(int page)
     UpdateWindow(window);
     PumpMessages();
 }
+
+void MainWindowTest::DoubleClickOn(const std::wstring& entry)
+{
+    LRESULT index = SendMessageW(ControlList, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
+                                 reinterpret_cast<LPARAM>(entry.c_str()));
+    ASSERT_GE(index, 0);
+    SendMessageW(ControlList, LB_SETCURSEL, index, 0);
+    SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, LBN_DBLCLK), reinterpret_cast<LPARAM>(ControlList));
+}

@@ -1,5 +1,6 @@
 #include "tests/uninstall/backup_files.h"
 
+#include "tests/support/child_process.h"
 #include "tests/uninstall/registry_fixture.h"
 
 #include <algorithm>
@@ -57,18 +58,7 @@ DWORD ImportBackup(const std::wstring& name)
 {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    std::wstring line = L"\"" + std::wstring(system) + L"\\reg.exe\" import \"" + BackupFolder() + name + L"\" /reg:32";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return GetLastError();
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return RunToEnd(L"\"" + std::wstring(system) + L"\\reg.exe\" import \"" + BackupFolder() + name + L"\" /reg:32");
 }
 
 bool IsBackupNamed(const std::wstring& name, const std::wstring& fileNamePart, long long from, long long to)

@@ -24,14 +24,6 @@ protected:
         guard.End();
         MainWindowTest::TearDown();
     }
-    void DoubleClickOn(const std::wstring& entry)
-    {
-        LRESULT index = SendMessageW(ControlList, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                     reinterpret_cast<LPARAM>(entry.c_str()));
-        ASSERT_GE(index, 0);
-        SendMessageW(ControlList, LB_SETCURSEL, index, 0);
-        SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, LBN_DBLCLK), reinterpret_cast<LPARAM>(ControlList));
-    }
 
     RegistryGuard guard;
     std::wstring folder = MakeTestFolder(L"uninstall-cp");

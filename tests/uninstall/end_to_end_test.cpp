@@ -3,6 +3,7 @@
 #include "registration/registration.h"
 #include "uninstall/uninstall.h"
 #include "tests/fixtures/fixture_identity.h"
+#include "tests/support/child_process.h"
 #include "tests/support/main_window_fixture.h"
 #include "tests/support/message_box_answerer.h"
 #include "tests/support/program_path.h"
@@ -50,18 +51,7 @@ DWORD RunRegsvr32(const std::wstring& dllPath)
 {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    std::wstring line = L"\"" + std::wstring(system) + L"\\regsvr32.exe\" /s \"" + dllPath + L"\"";
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(nullptr, &line[0], nullptr, nullptr, FALSE, 0, nullptr, nullptr, &startup, &process))
-        return GetLastError();
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = 1;
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hThread);
-    CloseHandle(process.hProcess);
-    return code;
+    return RunToEnd(L"\"" + std::wstring(system) + L"\\regsvr32.exe\" /s \"" + dllPath + L"\"");
 }
 
 void RemoveFixtureKeys(const FixtureIdentity& id)
@@ -118,14 +108,6 @@ protected:
     void Click(HWND button)
     {
         SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-    }
-    void DoubleClickOn(const std::wstring& entry)
-    {
-        LRESULT index = SendMessageW(ControlList, LB_FINDSTRINGEXACT, static_cast<WPARAM>(-1),
-                                     reinterpret_cast<LPARAM>(entry.c_str()));
-        ASSERT_GE(index, 0);
-        SendMessageW(ControlList, LB_SETCURSEL, index, 0);
-        SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, LBN_DBLCLK), reinterpret_cast<LPARAM>(ControlList));
     }
 
     RegistryGuard guard;
