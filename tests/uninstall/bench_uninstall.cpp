@@ -88,6 +88,8 @@ static void MakeTarget()
     Create(Target, L"bench control");
     Create(std::wstring(Target) + L"\\CLSID", TargetClsid);
     Create(std::wstring(L"CLSID\\") + TargetClsid + L"\\InprocServer32", L"");
+    // A class belongs to the family only when it names a ProgID of it.
+    Create(std::wstring(L"CLSID\\") + TargetClsid + L"\\ProgID", Target);
     Create(std::wstring(L"CLSID\\") + TargetClsid + L"\\TypeLib", TargetTypeLib);
     Create(std::wstring(L"TypeLib\\") + TargetTypeLib + L"\\1.0\\0\\win32", L"C:\\bench.ocx");
     Create(L"Interface\\{BE7C0001-5A5A-4B4B-8C8C-0123456789AB}\\TypeLib", TargetTypeLib);
