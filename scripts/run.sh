@@ -42,12 +42,27 @@ start_display
 # The prefix's Wine processes end shortly after the program; those still there (the
 # desktop on the virtual display) are ended before the display goes.
 trap 'timeout 30 wineserver -w 2>/dev/null || wineserver -k 2>/dev/null || true; stop_display' EXIT
+# A prefix's Wine desktop stays on the display its server started with, and every
+# program of that server draws there: the window reaches the virtual display only
+# under a server started now. The face mappings' reg calls leave theirs for a few
+# seconds; the user's own programs in the prefix would keep it for good.
+if ! timeout 30 wineserver -w; then
+  trap stop_display EXIT
+  echo "Wine programs are running in $WINEPREFIX: close them, or run with a display" >&2
+  exit 1
+fi
 wine "$program" </dev/null >/dev/null 2>&1 &
 pid=$!
+shown=false
 for _ in $(seq 1 240); do
-  xwininfo -root -tree 2>/dev/null | grep -q '"Register and uninstall"' && break
+  xwininfo -root -tree 2>/dev/null | grep -q '"Register and uninstall"' && { shown=true; break; }
   sleep 0.5
 done
+if ! $shown; then
+  kill "$pid" 2>/dev/null || true
+  echo "The window did not appear on the virtual display within 2 minutes" >&2
+  exit 1
+fi
 sleep 2   # let the first paint reach the screen
 shot=$build/screenshot.png
 # The window stands at (200, 100), 700 x 500.
@@ -56,5 +71,11 @@ echo "Screenshot of the window: $shot"
 
 # Close button: client origin (201, 101) inside the border, button at (673, 5), 16 x 16.
 xdotool mousemove 882 114 click 1
+for _ in $(seq 1 120); do kill -0 "$pid" 2>/dev/null || break; sleep 0.5; done
+if kill -0 "$pid" 2>/dev/null; then
+  kill "$pid" 2>/dev/null || true
+  echo "The program did not end within a minute of its close button" >&2
+  exit 1
+fi
 status=0; wait "$pid" || status=$?
 echo "The program ended with exit code $status"

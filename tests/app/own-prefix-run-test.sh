@@ -2,7 +2,6 @@
 # The run command in a user's own Wine prefix, with a control registered there through
 # regsvr32: it runs there, adds the Chinese face mappings the prefix lacks, keeps the
 # prefix's own, leaves the build folder's run prefix alone, and a second run changes nothing.
-# Run by hand, not by CTest: inside the full test run it has hung past ten minutes.
 # Usage: WINEPREFIX=<made test prefix> own-prefix-run-test.sh <source dir> <build dir> <fixture_com_server.dll>
 set -euo pipefail
 root=$1 build=$2 fixture=$3
@@ -21,14 +20,7 @@ for system in system32 syswow64; do
   [[ -d $WINEPREFIX/drive_c/windows/$system ]] && cp -al "$WINEPREFIX/drive_c/windows/$system" "$user/drive_c/windows/"
 done
 
-# Through a file, not a pipe: the prefix's service processes, started by the first call,
-# would hold a pipe open for good.
-in_user() {
-  local status=0
-  WINEPREFIX=$user wine "$@" </dev/null >"$work/out" 2>/dev/null || status=$?
-  tr -d '\r' <"$work/out"
-  return $status
-}
+in_user() { WINEPREFIX=$user wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
 key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
 # The prefix maps "宋体" to a face of its own and "楷体" to none, in both views (which
 # Wine links: a value deleted or set in one is so in the other).
