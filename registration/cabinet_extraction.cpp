@@ -277,8 +277,12 @@ bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
     StringCchCatW(StatusText, StatusTextCapacity, L"\r\n新建文件夹:");
     StringCchCatW(StatusText, StatusTextCapacity, ExtractFolderW);
     StringCchCatW(StatusText, StatusTextCapacity, L"\r\n");
-    SetWindowTextW(InfoEdit, L"");
-    SetWindowTextW(InfoEdit, StatusText);
+    // No message is handled while a drop is worked on, so InfoEdit is painted only under
+    // a message box of this function or once the drop intake shows its result (the list
+    // and the status line). What it shows is set there only: every showing lays the
+    // whole text out anew, which costs as much as unpacking a few megabytes.
+    wchar_t startText[StatusTextCapacity] = {};
+    StringCchCopyW(startText, StatusTextCapacity, StatusText);
     StringCchCopyW(StatusText, StatusTextCapacity, ListHead);
 
     CabinetLibrary library;
@@ -287,17 +291,15 @@ bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
         context = library.create(CabinetAlloc, CabinetFree, CabinetOpen, CabinetRead, CabinetWrite, CabinetClose,
                                  CabinetSeek, cpu80386, &CabinetError);
     if (!context) {
+        SetWindowTextW(InfoEdit, startText);
         MessageBoxW(InfoEdit, L"", L"", MB_OK);
         return false;
     }
     // A name too long for its buffer is a cabinet that cannot be opened.
     bool copied = folderConverted && nameFits && CopyCabinet(library, context, cabinetPathW, name, cabinetPathA);
     bool destroyed = library.destroy(context);
-    // The list is shown once, when the library is done: no message is handled while it
-    // works, so a list shown file by file is never painted sooner, and every showing
-    // lays the whole text out anew (about a tenth of a second at its full length).
-    if (wcscmp(StatusText, ListHead) != 0) SetWindowTextW(InfoEdit, StatusText);
     if (copied || destroyed) return true;
+    SetWindowTextW(InfoEdit, wcscmp(StatusText, ListHead) != 0 ? StatusText : startText);
     MessageBoxW(InfoEdit, L"error", L"", MB_OK);
     return false;
 }
