@@ -148,23 +148,27 @@ static INT_PTR BeginFile(const FDINOTIFICATION* file)
     return _wopen(target, _O_WRONLY | _O_BINARY | _O_SEQUENTIAL | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
 }
 
-// A file has been written: gives it the stored date, time and attributes and closes it.
-// They are set through the descriptor's own handle: opening every file once more would
-// make unpacking many small files markedly slower.
-static INT_PTR FinishFile(const FDINOTIFICATION* file)
+// Through the descriptor's own handle: opening every file once more would make unpacking
+// many small files markedly slower.
+void SetStoredDateAndAttributes(int descriptor, USHORT date, USHORT time, USHORT attributes)
 {
     FILE_BASIC_INFO info = {};
     FILETIME local, utc;
-    if (DosDateTimeToFileTime(file->date, file->time, &local) == 1 &&
-        LocalFileTimeToFileTime(&local, &utc) == 1) {
+    if (DosDateTimeToFileTime(date, time, &local) == 1 && LocalFileTimeToFileTime(&local, &utc) == 1) {
         info.CreationTime.LowPart = utc.dwLowDateTime;
         info.CreationTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);
         info.LastWriteTime = info.CreationTime;
     }
-    DWORD attributes = file->attribs & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH);
-    info.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(file->hf)));
+    DWORD kept = attributes & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH);
+    info.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
     SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info);
+}
+
+// A file has been written: gives it the stored date, time and attributes and closes it.
+static INT_PTR FinishFile(const FDINOTIFICATION* file)
+{
+    SetStoredDateAndAttributes(static_cast<int>(file->hf), file->date, file->time, file->attribs);
     _close(static_cast<int>(file->hf));
     return 1;
 }
@@ -204,8 +208,7 @@ static bool PrepareExtractionFolder()
     ExtractFolder[0] = '\0';
     ExtractFolderW[0] = L'\0';
     wchar_t base[260] = {};
-    if (GetSystemDirectoryW(base, 260) == 0 || FAILED(StringCchCopyW(base + 1, 259, L":/ZemaActiveX/")))
-        return false;
+    if (!ProgramFolder(base, 260)) return false;
     wchar_t folder[ExtractFolderWCapacity] = {};
     if (!PrepareProtectedFolder(base) || !CreateTimeFolder(base, folder, ExtractFolderWCapacity)) return false;
     return SUCCEEDED(StringCchCopyW(ExtractFolderW, ExtractFolderWCapacity, folder));

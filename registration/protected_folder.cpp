@@ -5,6 +5,14 @@
 #include <aclapi.h>
 #include <strsafe.h>
 
+bool ProgramFolder(wchar_t* folder, int capacity)
+{
+    wchar_t systemDirectory[MAX_PATH] = {};
+    UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
+    return length > 0 && length < MAX_PATH &&
+           SUCCEEDED(StringCchPrintfW(folder, capacity, L"%lc:/ZemaActiveX/", systemDirectory[0]));
+}
+
 // Full control for SYSTEM and Administrators, read and execute for Users; every ACE is
 // inherited by the folder's files and subfolders, and nothing comes from the parent.
 bool BuildProtectedFolderSecurity(ProtectedFolderSecurity* security)

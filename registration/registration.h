@@ -35,9 +35,10 @@ constexpr int ExtractFolderWCapacity = 256;
 extern char ExtractFolder[ExtractFolderCapacity];
 extern wchar_t ExtractFolderW[ExtractFolderWCapacity];
 
-// Unpacks the cabinet into a new time-named folder, listing each file in StatusText and
-// showing the list in InfoEdit when the library is done. `cabinetPathA` (the same path in the system code page, writable; empty when
-// it did not convert exactly) is cut after its last backslash. The file is read through
+// Unpacks the cabinet into a new time-named folder, listing each file in StatusText; the
+// drop intake shows the list with its result (InfoEdit is set here only before a message
+// box). `cabinetPathA` (the same path in the system code page, writable; empty when it
+// did not convert exactly) is cut after its last backslash. The file is read through
 // the UTF-16 path, once checked by IsSoundCabinet. False only when the cabinet library
 // could not be used at all; the user has then been told by a message box.
 bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA);
@@ -49,7 +50,13 @@ bool ToSystemCodePageExactly(const wchar_t* text, char* out, int capacity);
 // folder, every file in one of them and within its data, every entry and data block
 // inside the file. The cabinet library is given no other.
 bool IsSoundCabinet(int descriptor);
+// Gives the file open as `descriptor` the date, time (MS-DOS words, local time) and
+// attributes stored with it in a cabinet: read-only, hidden, system and archive pass.
+void SetStoredDateAndAttributes(int descriptor, USHORT date, USHORT time, USHORT attributes);
 
+// The program's own folder, "<system drive>:/ZemaActiveX/"; false when the system
+// directory cannot be read or the path does not fit `capacity`.
+bool ProgramFolder(wchar_t* folder, int capacity);
 // The program's folders below "<drive>:/ZemaActiveX/" belong to administrators: SYSTEM and
 // Administrators full control, Users read and execute, nothing inherited from above.
 // Creates `folder` with that security; true only when this call created it.

@@ -11,12 +11,8 @@ set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 runs=${1:-3}
-source "$root/scripts/build-env.sh"
-source "$root/scripts/wine-env.sh"
-configure_build "$build"
-cmake --build "$build" --target bench_uninstall -j"$(nproc)" >/dev/null
-export WINEPREFIX=$build/wine-win64
-make_prefix "$WINEPREFIX" win64
+source "$root/scripts/bench-env.sh"
+prepare_benchmark bench_uninstall
 
 start_display
 finish() { wineserver -k || true; stop_display; }

@@ -217,15 +217,11 @@ static void UseStoredName(HKEY key, wchar_t* path, size_t length)
         CopyMemory(path + last, stored, nameLength * sizeof(wchar_t));
 }
 
-// "C:/ZemaActiveX/" on the system drive, and its "backup/" folder.
-static void BackupFolders(wchar_t (&base)[FolderUnits], wchar_t (&backup)[FolderUnits])
+// The program's folder and its "backup/" folder.
+static bool BackupFolders(wchar_t (&base)[FolderUnits], wchar_t (&backup)[FolderUnits])
 {
-    wchar_t systemDirectory[MAX_PATH] = {};
-    GetSystemDirectoryW(systemDirectory, MAX_PATH);
-    base[0] = systemDirectory[0] ? systemDirectory[0] : L'C';
-    StringCchCopyW(base + 1, FolderUnits - 1, L":/ZemaActiveX/");
-    StringCchCopyW(backup, FolderUnits, base);
-    StringCchCatW(backup, FolderUnits, L"backup/");
+    return ProgramFolder(base, FolderUnits) && SUCCEEDED(StringCchCopyW(backup, FolderUnits, base)) &&
+           SUCCEEDED(StringCchCatW(backup, FolderUnits, L"backup/"));
 }
 
 // The ProgID with every character that a file name cannot hold written as "_", cut after
@@ -243,8 +239,8 @@ static bool CreateBackupFile()
 {
     wchar_t base[FolderUnits] = {};
     wchar_t folder[FolderUnits] = {};
-    BackupFolders(base, folder);
-    if (!PrepareProtectedFolder(base) || !PrepareProtectedFolder(folder)) return false;
+    if (!BackupFolders(base, folder) || !PrepareProtectedFolder(base) || !PrepareProtectedFolder(folder))
+        return false;
     wchar_t part[FileNameProgIdUnits] = {};
     FileNamePart(part);
     unsigned long long seconds = static_cast<unsigned long long>(time(nullptr));

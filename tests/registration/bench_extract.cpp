@@ -125,22 +125,6 @@ static INT_PTR PieceBeginFile(const FDINOTIFICATION* file)
     }
 }
 
-// As ExtractCabinet: the stored date, time and attributes through the descriptor's handle.
-static void SetStoredAttributes(const FDINOTIFICATION* file)
-{
-    FILE_BASIC_INFO info = {};
-    FILETIME local, utc;
-    if (DosDateTimeToFileTime(file->date, file->time, &local) && LocalFileTimeToFileTime(&local, &utc)) {
-        info.CreationTime.LowPart = utc.dwLowDateTime;
-        info.CreationTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);
-        info.LastWriteTime = info.CreationTime;
-    }
-    DWORD attributes = file->attribs & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH);
-    info.FileAttributes = attributes ? attributes : FILE_ATTRIBUTE_NORMAL;
-    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(static_cast<int>(file->hf)));
-    SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info);
-}
-
 static INT_PTR PieceFinishFile(const FDINOTIFICATION* file)
 {
     switch (PieceOutput) {
@@ -149,7 +133,7 @@ static INT_PTR PieceFinishFile(const FDINOTIFICATION* file)
     case Output::Win32:
         return CloseHandle(reinterpret_cast<HANDLE>(file->hf));
     case Output::RuntimeWithAttributes:
-        SetStoredAttributes(file);
+        SetStoredDateAndAttributes(static_cast<int>(file->hf), file->date, file->time, file->attribs);
         [[fallthrough]];
     default:
         return _close(static_cast<int>(file->hf)) == 0;

@@ -3,29 +3,20 @@
 // the query's prefix test and the purge roots go through it.
 #include "registration/registration.h"
 #include "tests/registration/registration_test_support.h"
-#include "tests/support/main_window_fixture.h"
 #include "tests/support/message_box_answerer.h"
 #include "tests/uninstall/registry_fixture.h"
+#include "tests/uninstall/uninstall_page_fixture.h"
 
 namespace {
 
-class ChineseProgIdUninstall : public MainWindowTest {
+class ChineseProgIdUninstall : public UninstallPageTest {
 protected:
-    void SetUp() override
-    {
-        MainWindowTest::SetUp();
-        RemoveFamilyLeftovers();
-        guard.Begin();
-        ShowPage(2);
-    }
     void TearDown() override
     {
         for (const FixtureIdentity& id : made) RemoveFixtureKeys(id);
-        guard.End();
-        MainWindowTest::TearDown();
+        UninstallPageTest::TearDown();
     }
 
-    RegistryGuard guard;
     std::wstring folder = MakeTestFolder(L"uninstall-cp");
     std::vector<FixtureIdentity> made;
 };

@@ -4,11 +4,11 @@
 #include "uninstall/uninstall.h"
 #include "tests/fixtures/fixture_identity.h"
 #include "tests/support/child_process.h"
-#include "tests/support/main_window_fixture.h"
 #include "tests/support/message_box_answerer.h"
 #include "tests/support/program_path.h"
 #include "tests/uninstall/backup_files.h"
 #include "tests/uninstall/registry_fixture.h"
+#include "tests/uninstall/uninstall_page_fixture.h"
 #include "uninstall/uninstall.h"
 
 #include <algorithm>
@@ -62,22 +62,14 @@ void RemoveFixtureKeys(const FixtureIdentity& id)
     for (const std::wstring& iid : id.interfaces) RemoveTree(L"Interface\\" + iid);
 }
 
-class UninstallEndToEnd : public MainWindowTest {
+class UninstallEndToEnd : public UninstallPageTest {
 protected:
-    void SetUp() override
-    {
-        MainWindowTest::SetUp();
-        RemoveFamilyLeftovers();
-        guard.Begin();
-        ShowPage(2);
-    }
     void TearDown() override
     {
         Forget();
         RemoveExtensionKeys();
         for (const std::wstring& name : NewBackupFiles(backups)) DeleteFileW((BackupFolder() + name).c_str());
-        guard.End();
-        MainWindowTest::TearDown();
+        UninstallPageTest::TearDown();
     }
     // Removes the registered copies' keys, the copies and their call records.
     void Forget()
@@ -110,7 +102,6 @@ protected:
         SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(button));
     }
 
-    RegistryGuard guard;
     // The latest copy registered, and all of them.
     std::wstring path;
     FixtureIdentity id;
