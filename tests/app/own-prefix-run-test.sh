@@ -6,7 +6,7 @@
 set -euo pipefail
 root=$1 build=$2 fixture=$3
 : "${WINEPREFIX:?WINEPREFIX must name the test prefix (see scripts/test.sh)}"
-export WINEDEBUG=-all LC_ALL=C.UTF-8 WINEDLLOVERRIDES="mscoree,mshtml="
+source "$root/scripts/wine-env.sh"
 
 # The user's prefix is a copy of the test prefix (making one takes minutes under qemu).
 # Wine only reads the system folders (1.2 GB): they are linked rather than copied.
