@@ -1,14 +1,15 @@
 #pragma once
 // Application shell: what the other subsystems and the tests may use.
+#include "registration/registration.h"
+#include "uninstall/uninstall.h"
+
 #include <windows.h>
 
 // 1 = Register page (start), any other value (2) = Uninstall page.
 extern int ActivePage;
 
-// Child windows, set once when created.
-extern HWND PathEdit;
-extern HWND InfoEdit;
-extern HWND ControlList;
+// Child windows, set once when created (PathEdit and InfoEdit are declared by the
+// registration subsystem, ControlList by the uninstall subsystem, which write to them).
 extern HWND QueryButton;
 extern HWND UninstallAllButton;
 extern HWND CloseButton;

@@ -1,8 +1,8 @@
 // Unpacks a dropped cabinet with the platform's cabinet library (FDI) into a new folder
 // named after the current time below "<system drive>:/ZemaActiveX/". The folder is made by
 // this drop and belongs to administrators, since what lands in it is registered elevated.
-#include "app/app.h"
 #include "registration/registration.h"
+#include "system/system.h"
 
 #include <fcntl.h>
 #include <io.h>
@@ -212,20 +212,6 @@ static bool PrepareExtractionFolder()
     wchar_t folder[ExtractFolderWCapacity] = {};
     if (!PrepareProtectedFolder(base) || !CreateTimeFolder(base, folder, ExtractFolderWCapacity)) return false;
     return SUCCEEDED(StringCchCopyW(ExtractFolderW, ExtractFolderWCapacity, folder));
-}
-
-bool ToSystemCodePageExactly(const wchar_t* text, char* out, int capacity)
-{
-    // A system code page of UTF-8 has an exact form for every character, and takes neither
-    // the best-fit flag nor the default-character report.
-    bool utf8 = GetACP() == CP_UTF8;
-    BOOL usedDefault = FALSE;
-    if (WideCharToMultiByte(CP_ACP, utf8 ? WC_ERR_INVALID_CHARS : WC_NO_BEST_FIT_CHARS, text, -1, out, capacity,
-                            nullptr, utf8 ? nullptr : &usedDefault) != 0 &&
-        !usedDefault)
-        return true;
-    if (capacity > 0) out[0] = '\0';
-    return false;
 }
 
 // True when `pathA` is `pathW` in the system code page, with no character replaced by a

@@ -1,7 +1,7 @@
 // Takes the first file dropped on the Register page: registers a control file, or unpacks
 // a cabinet and registers every control file found in it.
-#include "app/app.h"
 #include "registration/registration.h"
+#include "system/system.h"
 
 #include <strsafe.h>
 

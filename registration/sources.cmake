@@ -1,8 +1,6 @@
 # Sources of the registration subsystem, relative to the project root.
 set(REGISTRATION_SOURCES
     registration/drop_intake.cpp
-    registration/registration_runner.cpp
     registration/cabinet_extraction.cpp
     registration/cabinet_check.cpp
-    registration/protected_folder.cpp
 )

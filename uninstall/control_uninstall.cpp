@@ -1,5 +1,5 @@
-#include "registration/registration.h"
 #include "uninstall/uninstall.h"
+#include "system/system.h"
 
 #include <cwchar>
 

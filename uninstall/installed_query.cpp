@@ -1,4 +1,3 @@
-#include "app/app.h"
 #include "uninstall/uninstall.h"
 
 #include <cstring>

@@ -2,9 +2,8 @@
 // and every value with its exact type and data, to the uninstall's file
 // "<system drive>:/ZemaActiveX/backup/<unix seconds>-<ProgID>.reg" in the registry-file
 // format that "reg import" and regedit read (UTF-16LE with byte-order mark).
-#include "app/app.h"
-#include "registration/registration.h"
 #include "uninstall/uninstall.h"
+#include "system/system.h"
 
 #include <ctime>
 

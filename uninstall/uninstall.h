@@ -2,6 +2,9 @@
 // Control uninstallation: installed-control query and registry purge.
 #include <windows.h>
 
+// The main window's list of installed controls.
+extern HWND ControlList;
+
 // Refills ControlList with the family's ProgIDs; returns how many it added.
 int QueryInstalledControls();
 // Removes one control's registry entries and unregisters its server file.

@@ -9,6 +9,7 @@
 // Usage: bench_extract <cabinet> <scratch folder> <runs> <one-file cabinet>
 #include "app/app.h"
 #include "registration/registration.h"
+#include "system/system.h"
 
 #include <fcntl.h>
 #include <io.h>

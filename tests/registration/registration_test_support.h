@@ -1,6 +1,7 @@
 #pragma once
 // Files, folders, registry and environment helpers of the registration tests.
 #include "registration/registration.h"
+#include "system/system.h"
 #include "tests/fixtures/fixture_identity.h"
 #include "tests/support/program_path.h"
 

@@ -6,7 +6,7 @@
 // backups of its uninstalls at the end.
 // Usage: bench_uninstall [runs]
 #include "app/app.h"
-#include "registration/registration.h"
+#include "system/system.h"
 #include "uninstall/uninstall.h"
 
 #include <cstdio>

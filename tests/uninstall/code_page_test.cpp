@@ -1,7 +1,7 @@
 // Controls whose ProgIDs carry Chinese characters, registered through the real regsvr32
 // and uninstalled through the Uninstall page, in whichever system code page the pass runs:
 // the query's prefix test and the purge roots go through it.
-#include "registration/registration.h"
+#include "system/system.h"
 #include "tests/registration/registration_test_support.h"
 #include "tests/support/message_box_answerer.h"
 #include "tests/uninstall/registry_fixture.h"

@@ -1,7 +1,6 @@
 // The fixture COM server registered through the real regsvr32, then uninstalled through
 // the Uninstall page: the keys it wrote go, and its server file is asked to unregister.
-#include "registration/registration.h"
-#include "uninstall/uninstall.h"
+#include "system/system.h"
 #include "tests/fixtures/fixture_identity.h"
 #include "tests/support/child_process.h"
 #include "tests/support/message_box_answerer.h"

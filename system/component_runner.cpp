@@ -1,6 +1,6 @@
 // Registers and unregisters a control file by running the system's regsvr32 silently
 // through the command interpreter.
-#include "registration/registration.h"
+#include "system/system.h"
 
 #include <strsafe.h>
 

@@ -1,6 +1,6 @@
 // The administrators' folders: the security that is built and passed, and which existing
 // folders are accepted.
-#include "registration/registration.h"
+#include "system/system.h"
 #include "tests/registration/registration_test_support.h"
 #include "tests/registration/unix_link.h"
 

@@ -1,7 +1,7 @@
 // The regsvr32 runner against Wine's real cmd.exe and regsvr32.exe, with the fixture
 // COM server as the control: each copy registers its own file name and writes a call
 // record beside itself, so an exact path is proved by the fixture's behaviour.
-#include "registration/registration.h"
+#include "system/system.h"
 #include "tests/registration/registration_test_support.h"
 
 #include <gtest/gtest.h>

@@ -1,6 +1,6 @@
 // Folders that only administrators may change. The program runs elevated and later runs
 // what it finds in its folders, so nobody else may create, replace or link anything there.
-#include "registration/registration.h"
+#include "system/system.h"
 
 #include <aclapi.h>
 #include <strsafe.h>
