@@ -22,7 +22,9 @@ constexpr COLORREF TitleBarColor = RGB(126, 3, 6);
 HWND CreateMainWindow(HINSTANCE instance);
 // CreateMainWindow followed by the message loop; returns the exit code.
 int RunApplication(HINSTANCE instance);
-void AllowMessageThroughFilter(UINT message);
+// Lets `message` reach `window` from processes of lower privilege: through the window's own
+// filter where the platform has one, else through the process's, else not at all.
+void AllowMessageThroughFilter(HWND window, UINT message);
 
 LRESULT CALLBACK MainWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);
 LRESULT CALLBACK TitleBarWndProc(HWND window, UINT message, WPARAM wParam, LPARAM lParam);

@@ -148,28 +148,29 @@ static INT_PTR BeginFile(const FDINOTIFICATION* file)
     return _wopen(target, _O_WRONLY | _O_BINARY | _O_SEQUENTIAL | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
 }
 
-// Through the descriptor's own handle: opening every file once more would make unpacking
-// many small files markedly slower.
-void SetStoredDateAndAttributes(int descriptor, USHORT date, USHORT time, USHORT attributes)
+// The date and time through the descriptor's own handle (opening every file once more
+// would make unpacking many small files markedly slower); the attributes by name once the
+// file is closed, so that a read-only file is written no more.
+void SetStoredDateAndAttributes(int descriptor, const wchar_t* target, USHORT date, USHORT time, USHORT attributes)
 {
-    FILE_BASIC_INFO info = {};
     FILETIME local, utc;
-    if (DosDateTimeToFileTime(date, time, &local) == 1 && LocalFileTimeToFileTime(&local, &utc) == 1) {
-        info.CreationTime.LowPart = utc.dwLowDateTime;
-        info.CreationTime.HighPart = static_cast<LONG>(utc.dwHighDateTime);
-        info.LastWriteTime = info.CreationTime;
-    }
+    if (DosDateTimeToFileTime(date, time, &local) == 1 && LocalFileTimeToFileTime(&local, &utc) == 1)
+        SetFileTime(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)), &utc, nullptr, &utc);
+    _close(descriptor);
     DWORD kept = attributes & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH);
-    info.FileAttributes = kept ? kept : FILE_ATTRIBUTE_NORMAL;
-    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
-    SetFileInformationByHandle(handle, FileBasicInfo, &info, sizeof info);
+    SetFileAttributesW(target, kept ? kept : FILE_ATTRIBUTE_NORMAL);
 }
 
 // A file has been written: gives it the stored date, time and attributes and closes it.
 static INT_PTR FinishFile(const FDINOTIFICATION* file)
 {
-    SetStoredDateAndAttributes(static_cast<int>(file->hf), file->date, file->time, file->attribs);
-    _close(static_cast<int>(file->hf));
+    // The name was composed and accepted when the file was opened.
+    wchar_t name[1000] = {};
+    wchar_t target[1000] = {};
+    if (StoredName(file, name, 1000) && TargetPath(name, target, 1000))
+        SetStoredDateAndAttributes(static_cast<int>(file->hf), target, file->date, file->time, file->attribs);
+    else
+        _close(static_cast<int>(file->hf));
     return 1;
 }
 
@@ -193,7 +194,7 @@ static bool CreateTimeFolder(const wchar_t* base, wchar_t* folder, int capacity)
     for (time_t now = first;;) {
         long seconds = static_cast<long>(static_cast<int32_t>(static_cast<uint32_t>(now)));
         if (FAILED(StringCchPrintfW(folder, capacity, L"%ls%ld/", base, seconds))) return false;
-        if (CreateProtectedFolder(folder)) return true;
+        if (CreateProtectedFolder(folder)) return HoldProtectedFolder(folder);
         if (GetLastError() != ERROR_ALREADY_EXISTS) return false;
         while (time(nullptr) == now) Sleep(20);
         now = time(nullptr);
@@ -202,7 +203,8 @@ static bool CreateTimeFolder(const wchar_t* base, wchar_t* folder, int capacity)
 }
 
 // Makes this drop's folder and sets ExtractFolderW to it; both stay empty when the base
-// folder is not the administrators' own or no new time folder could be made.
+// folder is not the administrators' own or no new time folder could be made. Both folders
+// stay held until the drop intake releases them.
 static bool PrepareExtractionFolder()
 {
     ExtractFolder[0] = '\0';
@@ -219,7 +221,7 @@ static bool PrepareExtractionFolder()
 static bool IsExactForm(const wchar_t* pathW, const char* pathA)
 {
     char exact[1000] = {};
-    return pathA[0] != '\0' && ToSystemCodePageExactly(pathW, exact, 1000) && strcmp(exact, pathA) == 0;
+    return pathA[0] != '\0' && ToSystemCodePageExactly(pathW, exact, 1000, GetACP()) && strcmp(exact, pathA) == 0;
 }
 
 // The last backslash of a system-code-page path. The second byte of a double-byte
@@ -260,7 +262,7 @@ bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
 
     // Without a folder of its own the cabinet is neither unpacked nor scanned.
     bool haveFolder = PrepareExtractionFolder();
-    bool folderConverted = haveFolder && ToSystemCodePageExactly(ExtractFolderW, ExtractFolder, ExtractFolderCapacity);
+    bool folderConverted = haveFolder && ToSystemCodePageExactly(ExtractFolderW, ExtractFolder, ExtractFolderCapacity, GetACP());
 
     StringCchCatW(StatusText, StatusTextCapacity, cabinetPathW);
     StringCchCatW(StatusText, StatusTextCapacity, L"\r\n新建文件夹:");

@@ -84,10 +84,16 @@ static void HandleDroppedCabinet(const wchar_t* path)
     // A path whose system-code-page form does not fit, or has a best-fit look-alike ('Ā' as
     // 'A') that would name another file, is left empty: a cabinet the library cannot open,
     // which ends as any unreadable cabinet.
-    ToSystemCodePageExactly(path, pathA, 1000);
-    if (!ExtractCabinet(path, pathA)) return;
+    ToSystemCodePageExactly(path, pathA, 1000, GetACP());
+    // The program's folder and this cabinet's folder are held from their check until the
+    // last control of the cabinet is registered: none of them can be renamed or replaced.
+    if (!ExtractCabinet(path, pathA)) {
+        ReleaseProtectedFolders();
+        return;
+    }
 
     bool anySucceeded = RegisterExtractedControls();
+    ReleaseProtectedFolders();
     SendMessageW(InfoEdit, WM_VSCROLL, SB_BOTTOM, 0);
     StringCchCatW(StatusText, StatusTextCapacity, anySucceeded ? CabinetSucceeded : CabinetFailed);
     SetWindowTextW(InfoEdit, StatusText);

@@ -38,6 +38,7 @@ bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA);
 // folder, every file in one of them and within its data, every entry and data block
 // inside the file. The cabinet library is given no other.
 bool IsSoundCabinet(int descriptor);
-// Gives the file open as `descriptor` the date, time (MS-DOS words, local time) and
-// attributes stored with it in a cabinet: read-only, hidden, system and archive pass.
-void SetStoredDateAndAttributes(int descriptor, USHORT date, USHORT time, USHORT attributes);
+// Gives the file written through `descriptor` the date and time (MS-DOS words, local
+// time) stored with it in a cabinet, closes the descriptor, then gives the file at
+// `target` the stored attributes: read-only, hidden, system and archive pass.
+void SetStoredDateAndAttributes(int descriptor, const wchar_t* target, USHORT date, USHORT time, USHORT attributes);

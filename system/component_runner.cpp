@@ -1,49 +1,32 @@
-// Registers and unregisters a control file by running the system's regsvr32 silently
-// through the command interpreter.
+// Registers and unregisters a control file by running the system's regsvr32 silently.
 #include "system/system.h"
 
 #include <strsafe.h>
 
-// Room for the interpreter's own path, quoted, "/d /c" and the longest command line.
-constexpr size_t InterpreterLineCapacity = MAX_PATH + 1100;
+// Room of the machine's environment block given to regsvr32.
+constexpr size_t EnvironmentUnits = 32768;
+static wchar_t Environment[EnvironmentUnits];
 
-// Runs `command` through the system directory's cmd.exe, never one that COMSPEC, the
-// current folder or PATH would name: those come from the user's side of an elevated run.
-// "/d" keeps out the AutoRun command that the user's own registry keys may hold. The
-// child inherits handles and shows its console as usual, starts in the system directory
-// and is waited for without a time-out.
-int RunCommandInterpreter(const wchar_t* command)
+// True when `path` can be passed between quotation marks as one argument, unchanged: a
+// quotation mark would end it, a backslash before the closing one would escape it, and
+// no file name holds a control character.
+static bool IsPlainFileName(const wchar_t* path)
 {
-    wchar_t systemDirectory[MAX_PATH] = {};
-    UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
-    wchar_t interpreter[MAX_PATH] = {};
-    wchar_t line[InterpreterLineCapacity] = {};
-    if (length == 0 || length >= MAX_PATH ||
-        FAILED(StringCchPrintfW(interpreter, MAX_PATH, L"%s\\cmd.exe", systemDirectory)) ||
-        FAILED(StringCchPrintfW(line, InterpreterLineCapacity, L"\"%s\" /d /c %s", interpreter, command)))
-        return -1;
-    STARTUPINFOW startup = {};
-    startup.cb = sizeof startup;
-    PROCESS_INFORMATION process = {};
-    if (!CreateProcessW(interpreter, line, nullptr, nullptr, TRUE, 0, nullptr, systemDirectory,
-                        &startup, &process))
-        return -1;
-    CloseHandle(process.hThread);
-    WaitForSingleObject(process.hProcess, INFINITE);
-    DWORD code = static_cast<DWORD>(-1);
-    GetExitCodeProcess(process.hProcess, &code);
-    CloseHandle(process.hProcess);
-    return static_cast<int>(code);
+    size_t length = wcslen(path);
+    if (length > 0 && path[length - 1] == L'\\') return false;
+    for (const wchar_t* c = path; *c; ++c)
+        if (*c == L'"' || *c < 0x20) return false;
+    return true;
 }
 
-// True when the interpreter passes `path` between quotation marks to regsvr32 unchanged
-// and as one argument. It expands %NAME% even inside quotation marks, a quotation mark
-// would end the quoted argument, and a control character could end the command line.
-static bool PathSurvivesInterpreter(const wchar_t* path)
+// "X:\..." or "\\server\...", with either separator: a path that names the same file
+// wherever the program or regsvr32 was started.
+static bool IsAbsolute(const wchar_t* path)
 {
-    for (const wchar_t* c = path; *c; ++c)
-        if (*c == L'"' || *c < 0x20 || *c == L'%') return false;
-    return true;
+    auto separator = [](wchar_t c) { return c == L'\\' || c == L'/'; };
+    bool drive = ((path[0] >= L'A' && path[0] <= L'Z') || (path[0] >= L'a' && path[0] <= L'z')) && path[1] == L':' &&
+                 separator(path[2]);
+    return drive || (separator(path[0]) && separator(path[1]));
 }
 
 // Composes system directory + `switches` + quoted path; false when it does not fit.
@@ -56,33 +39,62 @@ static bool ComposeCommand(wchar_t* line, size_t capacity, const wchar_t* system
            SUCCEEDED(StringCchCatW(line, capacity, L"\""));
 }
 
+// Starts the system directory's regsvr32 itself with `line`: no command interpreter,
+// whose COMSPEC, AutoRun and DelayedExpansion the user may set, and nothing found through
+// the current folder or Path. It gets the machine's environment, starts in the system
+// directory, inherits no handle, and is waited for without a time-out. Its exit code, or
+// -1 when it could not be started.
+static int RunRegsvr32(const wchar_t* systemDirectory, wchar_t* line)
+{
+    wchar_t program[MAX_PATH + 16] = {};
+    if (FAILED(StringCchPrintfW(program, ARRAYSIZE(program), L"%s\\regsvr32.exe", systemDirectory)) ||
+        !BuildMachineEnvironment(Environment, EnvironmentUnits))
+        return -1;
+    STARTUPINFOW startup = {};
+    startup.cb = sizeof startup;
+    PROCESS_INFORMATION process = {};
+    if (!CreateProcessW(program, line, nullptr, nullptr, FALSE, CREATE_UNICODE_ENVIRONMENT, Environment,
+                        systemDirectory, &startup, &process))
+        return -1;
+    CloseHandle(process.hThread);
+    WaitForSingleObject(process.hProcess, INFINITE);
+    DWORD code = static_cast<DWORD>(-1);
+    GetExitCodeProcess(process.hProcess, &code);
+    CloseHandle(process.hProcess);
+    return static_cast<int>(code);
+}
+
 bool RegisterComponentFile(const wchar_t* path)
 {
-    // A dropped or unpacked file name is a name, never a command to be expanded.
-    if (!PathSurvivesInterpreter(path)) return false;
+    if (!IsPlainFileName(path)) return false;
     wchar_t systemDirectory[500] = {};
     GetSystemDirectoryW(systemDirectory, 500);
 
     wchar_t unregisterLine[500] = {};
     if (!ComposeCommand(unregisterLine, 500, systemDirectory, L"\\regsvr32.exe /u /s \"", path))
         return false;
-    if (RunCommandInterpreter(unregisterLine) != 0) return false;
+    if (RunRegsvr32(systemDirectory, unregisterLine) != 0) return false;
 
     wchar_t registerLine[1000] = {};
     if (!ComposeCommand(registerLine, 1000, systemDirectory, L"\\regsvr32.exe /s \"", path))
         return false;
-    return RunCommandInterpreter(registerLine) == 0;
+    return RunRegsvr32(systemDirectory, registerLine) == 0;
 }
 
 bool UnregisterComponentFile(const wchar_t* path)
 {
-    // The caller has already expanded the registry's %NAME% forms; what remains is a name.
-    if (!PathSurvivesInterpreter(path)) return false;
+    // The file run is the one checked, named in full ("." and ".." resolved).
+    wchar_t full[500] = {};
+    DWORD length = IsAbsolute(path) && IsPlainFileName(path) ? GetFullPathNameW(path, 500, full, nullptr) : 0;
+    if (length == 0 || length >= 500) return false;
     wchar_t systemDirectory[260] = {};
     GetSystemDirectoryW(systemDirectory, 260);
 
     wchar_t unregisterLine[500] = {};
-    if (!ComposeCommand(unregisterLine, 500, systemDirectory, L"\\regsvr32.exe /u /s \"", path))
-        return false;
-    return RunCommandInterpreter(unregisterLine) == 0;
+    if (!ComposeCommand(unregisterLine, 500, systemDirectory, L"\\regsvr32.exe /u /s \"", full)) return false;
+    HANDLE server = HoldServerIfTrusted(full);
+    if (server == INVALID_HANDLE_VALUE) return false;
+    bool unregistered = RunRegsvr32(systemDirectory, unregisterLine) == 0;
+    CloseHandle(server);
+    return unregistered;
 }

@@ -1,8 +1,9 @@
 // Checks of what an uninstall reads from the registry before it acts on it. Whoever may
 // register a class can write these values (per user, on Windows), and this process runs
 // with an administrator's rights: a value must not lead it to another class's keys or
-// have the command interpreter run anything but the server file.
+// have regsvr32 run anything but the server file.
 #include "uninstall/uninstall.h"
+#include "system/system.h"
 
 #include <cwchar>
 
@@ -54,12 +55,13 @@ bool MakeServerPathPlain(wchar_t* path, size_t room)
         wmemmove(path, path + 1, length);
         path[length] = L'\0';
     }
-    // %NAME% is expanded here, once: the result must be a plain path, which the command
-    // interpreter passes on unchanged.
+    // %NAME% is expanded here, once, with the machine's variables: this process inherits
+    // the user's, whose windir or the like would lead to a file of the user's choosing.
+    // The result must be a plain path: a '%' left names no variable of the machine.
     if (wcschr(path, L'%')) {
         wchar_t expanded[ServerPathUnits] = {};
-        DWORD needed = ExpandEnvironmentStringsW(path, expanded, ServerPathUnits);
-        if (needed == 0 || needed > ServerPathUnits || FAILED(StringCchCopyW(path, room, expanded)))
+        if (!ExpandMachineVariables(path, expanded, ServerPathUnits) ||
+            FAILED(StringCchCopyW(path, room, expanded)))
             return false;
     }
     for (const wchar_t* c = path; *c; ++c)

@@ -6,6 +6,7 @@
 #include "system/system.h"
 
 #include <ctime>
+#include <cwchar>
 
 #include <strsafe.h>
 
@@ -190,6 +191,22 @@ static bool PutTree(HKEY key, wchar_t (&path)[KeyTreePathUnits], size_t length)
     return whole;
 }
 
+// True when the `length` units of `a` and `b` are equal but for letter case, as the
+// registry compares key names. CompareStringOrdinal is looked up (systems before Vista lack
+// it); without it both are raised to upper case by the invariant locale's simple mapping.
+static bool EqualIgnoringCase(const wchar_t* a, const wchar_t* b, int length)
+{
+    using CompareOrdinal = int(WINAPI*)(const wchar_t*, int, const wchar_t*, int, BOOL);
+    auto compare = reinterpret_cast<CompareOrdinal>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "CompareStringOrdinal")));
+    if (compare) return compare(a, length, b, length, TRUE) == CSTR_EQUAL;
+    static wchar_t upperA[SubkeyNameUnits], upperB[SubkeyNameUnits];
+    return length <= static_cast<int>(SubkeyNameUnits) &&
+           LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, a, length, upperA, length) == length &&
+           LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, b, length, upperB, length) == length &&
+           wmemcmp(upperA, upperB, length) == 0;
+}
+
 // Puts the stored name of the open key in place of the last component of `path`: the
 // path may name it in other letter case, and a restore is to bring back the key as it was.
 static void UseStoredName(HKEY key, wchar_t* path, size_t length)
@@ -211,8 +228,7 @@ static void UseStoredName(HKEY key, wchar_t* path, size_t length)
     size_t nameLength = length - last;
     if (fullLength <= nameLength || info.name[fullLength - nameLength - 1] != L'\\') return;
     const wchar_t* stored = info.name + fullLength - nameLength;
-    if (CompareStringOrdinal(stored, static_cast<int>(nameLength), path + last, static_cast<int>(nameLength), TRUE) ==
-        CSTR_EQUAL)
+    if (EqualIgnoringCase(stored, path + last, static_cast<int>(nameLength)))
         CopyMemory(path + last, stored, nameLength * sizeof(wchar_t));
 }
 
@@ -310,6 +326,7 @@ bool BackupKeyTree(HKEY root, const wchar_t* path)
 bool EndRegistryBackup()
 {
     if (BackupFile != INVALID_HANDLE_VALUE) CloseHandle(BackupFile);
+    ReleaseProtectedFolders();
     BackupFile = INVALID_HANDLE_VALUE;
     SessionOpen = false;
     return !SessionRefused;

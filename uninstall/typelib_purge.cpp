@@ -1,4 +1,5 @@
 #include "uninstall/uninstall.h"
+#include "system/system.h"
 
 #include <cwchar>
 
@@ -50,11 +51,8 @@ static bool OpenRoot(const wchar_t* rootPath, HKEY* root)
 {
     if (rootPath[0] == L'\0') return false;
     char ansi[AnsiRootBytes] = {};
-    BOOL inexact = FALSE;
-    if (WideCharToMultiByte(CP_ACP, 0, rootPath, -1, ansi, AnsiRootBytes, nullptr, &inexact) == 0 ||
-        inexact)
-        return false;
-    return RegOpenKeyExA(HKEY_CLASSES_ROOT, ansi, 0, KEY_READ, root) == ERROR_SUCCESS;
+    return ToSystemCodePageExactly(rootPath, ansi, AnsiRootBytes, GetACP()) &&
+           RegOpenKeyExA(HKEY_CLASSES_ROOT, ansi, 0, KEY_READ, root) == ERROR_SUCCESS;
 }
 
 void PurgeTypeLibMatches(const wchar_t* progId, const wchar_t* typeLibGuid, const wchar_t* rootPath)

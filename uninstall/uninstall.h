@@ -54,8 +54,8 @@ bool IsRegistryGuid(const wchar_t* text);
 // VersionIndependentProgID subkey.
 bool ClassBelongsToFamily(const wchar_t* clsid);
 // Removes one enclosing pair of quotation marks from the server path in `path` (room
-// `room`) and expands its %NAME% references. False when the result is not a plain path
-// (a '%', a '"' or a control character is left) or does not fit.
+// `room`) and expands its %NAME% references with the machine's variables. False when the
+// result is not a plain path (a '%', a '"' or a control character is left) or does not fit.
 bool MakeServerPathPlain(wchar_t* path, size_t room);
 
 // The registry backup of one uninstall. While a session is open, DeleteKeyTree first

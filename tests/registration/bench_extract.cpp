@@ -133,9 +133,13 @@ static INT_PTR PieceFinishFile(const FDINOTIFICATION* file)
         return 1;
     case Output::Win32:
         return CloseHandle(reinterpret_cast<HANDLE>(file->hf));
-    case Output::RuntimeWithAttributes:
-        SetStoredDateAndAttributes(static_cast<int>(file->hf), file->date, file->time, file->attribs);
-        [[fallthrough]];
+    case Output::RuntimeWithAttributes: {
+        wchar_t name[MAX_PATH] = {};
+        MultiByteToWideChar(CP_ACP, 0, file->psz1, -1, name, MAX_PATH);
+        std::wstring target = PieceFolder + name;
+        SetStoredDateAndAttributes(static_cast<int>(file->hf), target.c_str(), file->date, file->time, file->attribs);
+        return 1;
+    }
     default:
         return _close(static_cast<int>(file->hf)) == 0;
     }
@@ -206,7 +210,10 @@ static double TimeFolder(const std::wstring& scratch, int run)
     double start = Seconds();
     PrepareProtectedFolder(base.c_str());
     CreateProtectedFolder((base + L"1234567890\\").c_str());
-    return Seconds() - start;
+    HoldProtectedFolder((base + L"1234567890\\").c_str());
+    double elapsed = Seconds() - start;
+    ReleaseProtectedFolders();
+    return elapsed;
 }
 
 // The check of the cabinet's own description before the library is given it.

@@ -85,6 +85,65 @@ std::wstring SystemDirectory()
     return folder;
 }
 
+std::wstring ProgramBaseFolder()
+{
+    return std::wstring(1, SystemDirectory()[0]) + L":\\ZemaActiveX\\";
+}
+
+// `folder` as the program records it: backslashes, no trailing one.
+static std::wstring RecordName(std::wstring folder)
+{
+    for (wchar_t& c : folder)
+        if (c == L'/') c = L'\\';
+    while (folder.size() > 3 && folder.back() == L'\\') folder.pop_back();
+    return folder;
+}
+
+void ForgetProtectedFolder(const std::wstring& folder)
+{
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, ProtectedFolderRecords, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
+    RegDeleteValueW(key, RecordName(folder).c_str());
+    RegCloseKey(key);
+}
+
+std::vector<std::wstring> MovedAside(const std::wstring& folder)
+{
+    std::wstring name = RecordName(folder);
+    std::wstring parent = name.substr(0, name.find_last_of(L'\\') + 1);
+    std::vector<std::wstring> found;
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((name + L"-moved-*").c_str(), &entry);
+    if (search == INVALID_HANDLE_VALUE) return found;
+    do found.push_back(parent + entry.cFileName);
+    while (FindNextFileW(search, &entry));
+    FindClose(search);
+    std::sort(found.begin(), found.end());
+    return found;
+}
+
+void RemoveFolderTree(const std::wstring& folder)
+{
+    std::wstring name = RecordName(folder);
+    DWORD attributes = GetFileAttributesW(name.c_str());
+    if (attributes == INVALID_FILE_ATTRIBUTES || (attributes & FILE_ATTRIBUTE_REPARSE_POINT)) return;
+    if (!(attributes & FILE_ATTRIBUTE_DIRECTORY)) {
+        SetFileAttributesW(name.c_str(), FILE_ATTRIBUTE_NORMAL);
+        DeleteFileW(name.c_str());
+        return;
+    }
+    WIN32_FIND_DATAW entry;
+    HANDLE search = FindFirstFileW((name + L"\\*").c_str(), &entry);
+    if (search != INVALID_HANDLE_VALUE) {
+        do {
+            std::wstring child = entry.cFileName;
+            if (child != L"." && child != L"..") RemoveFolderTree(name + L"\\" + child);
+        } while (FindNextFileW(search, &entry));
+        FindClose(search);
+    }
+    RemoveDirectoryW(name.c_str());
+}
+
 bool ClassesKeyExists(const std::wstring& path)
 {
     HKEY key;

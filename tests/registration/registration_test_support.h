@@ -25,6 +25,16 @@ void WriteBytes(const std::wstring& path, const std::string& bytes);
 bool FileExists(const std::wstring& path);
 std::wstring SystemDirectory();
 
+// The program's base folder, "<system drive>:\ZemaActiveX\".
+std::wstring ProgramBaseFolder();
+// Forgets the identity recorded for the program's folder `folder`: whatever is at that
+// name is then someone else's to the program, which moves it aside.
+void ForgetProtectedFolder(const std::wstring& folder);
+// What the program moved aside from `folder` ("<folder>-moved-..."), full paths, sorted.
+std::vector<std::wstring> MovedAside(const std::wstring& folder);
+// Deletes a folder with everything below it; a link inside is left, and its folder with it.
+void RemoveFolderTree(const std::wstring& folder);
+
 // Below HKEY_CLASSES_ROOT, as this 32-bit process sees it.
 bool ClassesKeyExists(const std::wstring& path);
 std::wstring ClassesDefault(const std::wstring& path);

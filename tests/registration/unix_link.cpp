@@ -1,6 +1,7 @@
 #include "tests/registration/unix_link.h"
 
 #include <windows.h>
+#include <aclapi.h>
 
 // The Unix path of a Windows path, through Wine's own conversion.
 static std::wstring UnixPath(const std::wstring& path)
@@ -60,4 +61,34 @@ bool RemoveUnixLink(const std::wstring& link)
 {
     std::wstring unixLink = UnixLinkPath(link);
     return !unixLink.empty() && StartUnix(L"Z:\\bin\\rm", L"rm -f \"" + unixLink + L"\"") && WaitUntil(link, false);
+}
+
+// True when the DACL of `path` lets Everyone write data.
+static bool EveryoneMayWrite(const std::wstring& path)
+{
+    PACL dacl = nullptr;
+    PSECURITY_DESCRIPTOR descriptor = nullptr;
+    if (GetNamedSecurityInfoW(path.c_str(), SE_FILE_OBJECT, DACL_SECURITY_INFORMATION, nullptr, nullptr, &dacl,
+                              nullptr, &descriptor) != ERROR_SUCCESS)
+        return false;
+    bool writable = false;
+    for (WORD i = 0; dacl && i < dacl->AceCount; ++i) {
+        void* ace = nullptr;
+        if (!GetAce(dacl, i, &ace)) continue;
+        auto* allowed = static_cast<ACCESS_ALLOWED_ACE*>(ace);
+        if (allowed->Header.AceType == ACCESS_ALLOWED_ACE_TYPE && IsWellKnownSid(&allowed->SidStart, WinWorldSid) &&
+            (allowed->Mask & FILE_WRITE_DATA))
+            writable = true;
+    }
+    LocalFree(descriptor);
+    return writable;
+}
+
+bool MakeWorldWritable(const std::wstring& path)
+{
+    std::wstring unixPath = UnixPath(path);
+    if (unixPath.empty() || !StartUnix(L"Z:\\bin\\chmod", L"chmod o+w \"" + unixPath + L"\"")) return false;
+    for (int i = 0; i < 400; ++i, Sleep(50))
+        if (EveryoneMayWrite(path)) return true;
+    return false;
 }

@@ -7,3 +7,6 @@ bool MakeUnixLink(const std::wstring& link, const std::wstring& target);
 // Removes such a link, not what it leads to (Wine's functions cannot remove a link to a
 // folder).
 bool RemoveUnixLink(const std::wstring& link);
+// Gives `path` (a file or folder) the Unix mode o+w, as its owner can: Wine then shows an
+// Everyone entry with write rights. True when that entry shows.
+bool MakeWorldWritable(const std::wstring& path);
