@@ -36,14 +36,15 @@ if [[ ${#missing[@]} -gt 0 ]]; then
   $installed || exit 1
 fi
 
-# The tests' second pass runs in code page 936, which Wine takes from this locale; its
-# file names are right only when the locale has been generated. `locale -a` spells
-# "xx_YY.UTF-8" as "xx_YY.utf8".
-code_page_locale=$(source "$here/wine-env.sh" && echo "$CP936_LOCALE")
-if ! locale -a | grep -qix "${code_page_locale%.*}.utf8"; then
-  entry="$code_page_locale UTF-8"
-  if ! grep -qxF "$entry" /etc/locale.gen; then echo "$entry" | $SUDO tee -a /etc/locale.gen >/dev/null; fi
-  $SUDO locale-gen
-fi
+# The tests' second pass runs in code page 936 and their third in 65001, which Wine takes
+# from these locales; its file names are right only when a locale has been generated.
+# `locale -a` spells "xx_YY.UTF-8" as "xx_YY.utf8".
+for code_page_locale in $(source "$here/wine-env.sh" && echo "$CP936_LOCALE $CP65001_LOCALE"); do
+  if ! locale -a | grep -qix "${code_page_locale%.*}.utf8"; then
+    entry="$code_page_locale UTF-8"
+    if ! grep -qxF "$entry" /etc/locale.gen; then echo "$entry" | $SUDO tee -a /etc/locale.gen >/dev/null; fi
+    $SUDO locale-gen
+  fi
+done
 
 exec "$here/enable-i386.sh"

@@ -1,6 +1,8 @@
 // The extraction folder as a local user without administrator rights would attack it:
 // folders made beforehand under the coming seconds' names, as links to elsewhere, or
-// holding links named like a stored file, and the base folder itself as a link.
+// holding links named like a stored file; the base folder itself as a link, or made by the
+// user before the program's first run; and a control renaming its own folder while it is
+// registered.
 #include "registration/registration.h"
 #include "tests/registration/cabinet_writer.h"
 #include "tests/registration/registration_test_support.h"
@@ -38,7 +40,9 @@ protected:
     void SetUp() override
     {
         MainWindowTest::SetUp();
-        CreateDirectoryW(BaseFolder().c_str(), nullptr);
+        // The program's own base folder, as its earlier drops left it.
+        PrepareProtectedFolder(BaseFolder().c_str());
+        ReleaseProtectedFolders();
     }
     void TearDown() override
     {
@@ -112,7 +116,10 @@ TEST_F(CabinetFolderTest, ALinkNamedLikeAStoredFileLeavesItsTargetAlone)
     EXPECT_EQ(ReadBytes(target), "original");
     EXPECT_EQ(ReadBytes(ExtractionFolder() + L"victim.txt"), "overwritten");
     forget.push_back(ExtractionFolder() + L"ZEMA.CabVictim.ocx");
-    for (const std::wstring& t : taken) EXPECT_NE(_wcsicmp(ExtractionFolder().c_str(), t.c_str()), 0);
+    for (const std::wstring& t : taken) {
+        EXPECT_NE(_wcsicmp(ExtractionFolder().c_str(), t.c_str()), 0);
+        RemoveUnixLink(t + L"victim.txt");
+    }
 }
 
 // A name taken for five seconds running, or a base folder that is a link, ends the cabinet
@@ -156,6 +163,62 @@ TEST_F(CabinetFolderTest, WithoutAFolderOfItsOwnTheCabinetIsRefused)
     EXPECT_EQ(entries, 2) << "only . and .. below the link's target";
     PumpFor(300);
     EXPECT_TRUE(answer.Seen().empty());
+}
+
+// A base folder that a user made before the program's first run (any authenticated user
+// may make folders at the root of the system drive), holding folders and files under the
+// coming seconds' names, is the user's: moved aside whole, and the program makes its own.
+TEST_F(CabinetFolderTest, AUsersBaseFolderIsMovedAsideAndTheCabinetUnpacksInANewOne)
+{
+    ForgetProtectedFolder(BaseFolder());
+    std::vector<std::wstring> taken = ComingFolders(9);
+    for (size_t i = 0; i < taken.size(); ++i) {
+        std::wstring name = taken[i].substr(0, taken[i].size() - 1);
+        if (i % 2 == 0) {
+            CreateDirectoryW(name.c_str(), nullptr);
+            forget.push_back(CopyFixture(taken[i], L"ZEMA.Planted.ocx"));
+        } else {
+            WriteBytes(name, "planted");
+        }
+    }
+    std::vector<std::wstring> asideBefore = MovedAside(BaseFolder());
+
+    DropCabinet({{"ZEMA.CabUsersBase.ocx", dll}});
+
+    ExpectFreshFolderWith({}, L"ZEMA.CabUsersBase.ocx");
+    std::vector<std::wstring> aside = MovedAside(BaseFolder());
+    ASSERT_EQ(aside.size(), asideBefore.size() + 1);
+    std::wstring moved = aside.back() + L"\\";
+    for (size_t i = 0; i < taken.size(); ++i) {
+        std::wstring inMoved = moved + taken[i].substr(BaseFolder().size());
+        EXPECT_FALSE(FileExists(taken[i] + L"ZEMA.Planted.ocx"));
+        if (i % 2 == 0)
+            EXPECT_TRUE(FileExists(inMoved + L"ZEMA.Planted.ocx")) << "kept, never deleted";
+        else
+            EXPECT_EQ(ReadBytes(inMoved.substr(0, inMoved.size() - 1)), "planted");
+        EXPECT_FALSE(FileExists(inMoved + L"ZEMA.Planted.ocx.calls")) << "the planted control ran";
+    }
+    EXPECT_FALSE(ClassesKeyExists(L"ZEMA.Planted"));
+    RemoveFolderTree(moved);
+}
+
+// A control that renames its own folder, or the base folder, while it is registered
+// would have the folder's content replaced behind the program: both are held from their
+// check until the cabinet's last control is registered.
+TEST_F(CabinetFolderTest, NeitherTheCabinetsFolderNorTheBaseCanBeRenamedWhileItsControlsRegister)
+{
+    DropCabinet({{"ZEMA.CabRenamer+renamefolder.ocx", dll}, {"ZEMA.CabAfterRenamer.ocx", dll}});
+    std::wstring control = ExtractionFolder() + L"ZEMA.CabRenamer+renamefolder.ocx";
+    forget.push_back(control);
+    forget.push_back(ExtractionFolder() + L"ZEMA.CabAfterRenamer.ocx");
+    std::vector<std::wstring> record = ReadLines(FixtureCallRecordPath(control));
+    EXPECT_EQ(record, (std::vector<std::wstring>{L"unregister ok", L"rename folder refused", L"rename parent refused",
+                                                 L"register ok"}));
+    EXPECT_TRUE(FixtureRegistered(FixtureIdentityFromFileName(control), control));
+    // Once the drop is done, nothing is held.
+    std::wstring folder = ExtractionFolder().substr(0, ExtractionFolder().size() - 1);
+    EXPECT_TRUE(MoveFileW(folder.c_str(), (folder + L"-renamed").c_str()));
+    EXPECT_TRUE(MoveFileW((folder + L"-renamed").c_str(), folder.c_str()));
 }
 
 // The platform drops a name's trailing dots and blanks: "x.ocx." would be unpacked as the

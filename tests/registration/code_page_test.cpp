@@ -1,6 +1,7 @@
-// What depends on the system code page, run in the users' code page 936 (GBK) and in 1252:
-// the test run has a pass in each. Cabinet paths and the stored names not flagged UTF-8
-// go through the system code page; dropped control files never do.
+// What depends on the system code page, run in the users' code page 936 (GBK), in 1252 and
+// (some of it) in UTF-8, 65001: the test run has a pass in each. Cabinet paths and the
+// stored names not flagged UTF-8 go through the system code page; dropped control files
+// never do.
 #include "registration/registration.h"
 #include "tests/registration/cabinet_writer.h"
 #include "tests/registration/registration_test_support.h"
@@ -32,6 +33,12 @@ std::string Gbk(const std::wstring& text)
 bool InGbk()
 {
     return GetACP() == 936;
+}
+
+// True when the system code page writes Chinese: GBK, or UTF-8.
+bool WritesChinese()
+{
+    return GetACP() == 936 || GetACP() == CP_UTF8;
 }
 
 // The names of the entries of `folder` (ending in "\"), with a "\" after each folder.
@@ -109,7 +116,8 @@ TEST_F(CodePageDropTest, ChineseControlFilesRegisterThroughRegsvr32)
 }
 
 // In 936 a cabinet reaches the cabinet library by its GBK path, even where a trail byte is
-// a backslash; in 1252 such a path cannot be expressed and nothing is unpacked.
+// a backslash, and in 65001 by its UTF-8 path; in 1252 such a path cannot be expressed and
+// nothing is unpacked.
 TEST_F(CodePageDropTest, CabinetsWithChinesePathsUnpackAndRegisterInGbk)
 {
     struct Case {
@@ -132,7 +140,7 @@ TEST_F(CodePageDropTest, CabinetsWithChinesePathsUnpackAndRegisterInGbk)
         std::wstring unpacked = ExtractionFolder() + control;
         Forget(unpacked);
         bool registered = FixtureRegistered(FixtureIdentityFromFileName(unpacked), unpacked);
-        if (InGbk()) {
+        if (WritesChinese()) {
             EXPECT_EQ(WindowText(InfoEdit), ListHead + ShownExtractionFolder() + control + L"\r\n" + CabinetOk);
             EXPECT_EQ(ReadBytes(unpacked), dll);
             EXPECT_TRUE(registered);

@@ -3,14 +3,13 @@
 // the machine's come from the prefix's registry, which a test may add to.
 #include "system/system.h"
 #include "tests/registration/registration_test_support.h"
+#include "tests/support/machine_variable.h"
 
 #include <gtest/gtest.h>
 
 #include <map>
 
 namespace {
-
-const wchar_t SessionManagerEnvironment[] = L"SYSTEM\\CurrentControlSet\\Control\\Session Manager\\Environment";
 
 std::wstring WindowsDirectory()
 {
@@ -30,31 +29,6 @@ std::wstring MachineValue(const wchar_t* subkey, const wchar_t* name)
     return value;
 }
 
-// A variable of the machine's, set in the registry for the scope's lifetime.
-class MachineVariable {
-public:
-    MachineVariable(const wchar_t* name, DWORD type, const std::wstring& value) : name_(name)
-    {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManagerEnvironment, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-        set_ = RegSetValueExW(key, name, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
-                              static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t))) == ERROR_SUCCESS;
-        RegCloseKey(key);
-    }
-    ~MachineVariable()
-    {
-        HKEY key;
-        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, SessionManagerEnvironment, 0, KEY_SET_VALUE, &key) != ERROR_SUCCESS) return;
-        RegDeleteValueW(key, name_);
-        RegCloseKey(key);
-    }
-    bool Set() const { return set_; }
-
-private:
-    const wchar_t* name_;
-    bool set_ = false;
-};
-
 // The user's own values for names the machine has too, and one the machine lacks.
 struct UsersVariables {
     std::wstring folder = MakeTestFolder(L"userenv");
@@ -69,9 +43,9 @@ struct UsersVariables {
 TEST(MachineEnvironment, ExpandsTheMachinesVariablesAndLeavesTheUsersUnexpanded)
 {
     UsersVariables user;
-    MachineVariable expandable(L"ZEMA_TEST_MACHINE", REG_EXPAND_SZ, L"%SystemRoot%\\zema");
-    MachineVariable literal(L"ZEMA_TEST_LITERAL", REG_SZ, L"%SystemRoot%\\zema");
-    ASSERT_TRUE(expandable.Set() && literal.Set());
+    ScopedMachineVariable expandable(L"ZEMA_TEST_MACHINE", REG_EXPAND_SZ, L"%SystemRoot%\\zema");
+    ScopedMachineVariable literal(L"ZEMA_TEST_LITERAL", REG_SZ, L"%SystemRoot%\\zema");
+    ASSERT_TRUE(expandable.IsSet() && literal.IsSet());
     const std::wstring windows = WindowsDirectory();
     const std::wstring programFiles =
         MachineValue(L"SOFTWARE\\Microsoft\\Windows\\CurrentVersion", L"ProgramFilesDir");

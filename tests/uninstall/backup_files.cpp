@@ -1,5 +1,7 @@
 #include "tests/uninstall/backup_files.h"
 
+#include "system/system.h"
+#include "tests/registration/unix_link.h"
 #include "tests/support/child_process.h"
 #include "tests/uninstall/registry_fixture.h"
 
@@ -90,25 +92,28 @@ std::vector<std::wstring> UninstallRootsDump(const std::vector<std::wstring>& pr
 
 BlockedBackupFolder::BlockedBackupFolder()
 {
-    CreateDirectoryW(BaseFolder().c_str(), nullptr);
+    // The program's own base folder, in which nobody else could have made anything.
+    PrepareProtectedFolder(BaseFolder().c_str());
+    ReleaseProtectedFolders();
     std::wstring folder = BaseFolder() + L"backup";
     if (GetFileAttributesW(folder.c_str()) != INVALID_FILE_ATTRIBUTES) {
         aside_ = folder + L"-aside-" + std::to_wstring(GetCurrentProcessId());
         if (!MoveFileW(folder.c_str(), aside_.c_str())) aside_.clear();
     }
-    HANDLE file = CreateFileW(folder.c_str(), GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
-    if (file != INVALID_HANDLE_VALUE) CloseHandle(file);
+    wchar_t temp[MAX_PATH] = {};
+    GetTempPathW(MAX_PATH, temp);
+    MakeUnixLink(folder, temp);
 }
 
 BlockedBackupFolder::~BlockedBackupFolder()
 {
     std::wstring folder = BaseFolder() + L"backup";
-    if (Blocks()) DeleteFileW(folder.c_str());
+    if (Blocks()) RemoveUnixLink(folder);
     if (!aside_.empty()) MoveFileW(aside_.c_str(), folder.c_str());
 }
 
 bool BlockedBackupFolder::Blocks() const
 {
     DWORD attributes = GetFileAttributesW((BaseFolder() + L"backup").c_str());
-    return attributes != INVALID_FILE_ATTRIBUTES && !(attributes & FILE_ATTRIBUTE_DIRECTORY);
+    return attributes != INVALID_FILE_ATTRIBUTES && (attributes & FILE_ATTRIBUTE_REPARSE_POINT);
 }

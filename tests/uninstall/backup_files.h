@@ -23,8 +23,9 @@ bool IsBackupNamed(const std::wstring& name, const std::wstring& fileNamePart, l
 // of all top-level keys.
 std::vector<std::wstring> UninstallRootsDump(const std::vector<std::wstring>& progIds);
 
-// While it lives, a file stands where the backup folder should be, so no backup can be
-// written; an existing backup folder is moved aside meanwhile.
+// While it lives, a link stands where the backup folder should be in the program's own
+// base folder, so no backup can be written (a link is never used nor moved); an existing
+// backup folder is moved aside meanwhile.
 class BlockedBackupFolder {
 public:
     BlockedBackupFolder();

@@ -3,6 +3,7 @@
 #include "system/system.h"
 #include "tests/fixtures/fixture_identity.h"
 #include "tests/support/child_process.h"
+#include "tests/support/machine_variable.h"
 #include "tests/support/message_box_answerer.h"
 #include "tests/support/program_path.h"
 #include "tests/uninstall/backup_files.h"
@@ -172,8 +173,8 @@ void SetServerValue(const std::wstring& clsid, DWORD type, const std::wstring& v
 }  // namespace
 
 // Installers store the server path in quotation marks or with %NAME% references. The
-// program unquotes and expands it itself; what comes out must be a plain path, since the
-// command line would expand it again.
+// program unquotes it and expands it itself with the machine's variables (never the
+// user's, which this process inherits); what comes out must be a plain path.
 TEST_F(UninstallEndToEnd, AQuotedOrExpandableServerPathIsUnregisteredWhenItComesOutPlain)
 {
     struct Case {
@@ -190,6 +191,7 @@ TEST_F(UninstallEndToEnd, AQuotedOrExpandableServerPathIsUnregisteredWhenItComes
         {"quoted variable", REG_EXPAND_SZ, L"\"%ZEMA_TEST_FOLDER%\\<name>\"", true},
         {"variable as plain text", REG_SZ, L"%ZEMA_TEST_FOLDER%\\<name>", true},
         {"unknown variable", REG_EXPAND_SZ, L"%ZEMA_TEST_NO_SUCH_VARIABLE%\\<name>", false},
+        {"the user's variable", REG_EXPAND_SZ, L"%ZEMA_TEST_USERS%\\<name>", false},
         {"variable holding a quotation mark", REG_EXPAND_SZ, L"%ZEMA_TEST_QUOTE%\\<name>", false},
         {"variable holding a variable", REG_EXPAND_SZ, L"%ZEMA_TEST_NESTED%\\<name>", false},
         {"variable holding a line break", REG_EXPAND_SZ, L"%ZEMA_TEST_BREAK%\\<name>", false},
@@ -201,10 +203,12 @@ TEST_F(UninstallEndToEnd, AQuotedOrExpandableServerPathIsUnregisteredWhenItComes
         const std::wstring name = L"ZEMA.UninstallServerPath.ocx";
         Register(name, false);
         std::wstring folder = path.substr(0, path.find_last_of(L'\\'));
-        SetEnvironmentVariableW(L"ZEMA_TEST_FOLDER", folder.c_str());
-        SetEnvironmentVariableW(L"ZEMA_TEST_QUOTE", (folder + L"\" & \"").c_str());
-        SetEnvironmentVariableW(L"ZEMA_TEST_NESTED", L"%ZEMA_TEST_FOLDER%");
-        SetEnvironmentVariableW(L"ZEMA_TEST_BREAK", (folder + L"\r\n").c_str());
+        ScopedMachineVariable machineFolder(L"ZEMA_TEST_FOLDER", REG_SZ, folder);
+        ScopedMachineVariable quote(L"ZEMA_TEST_QUOTE", REG_SZ, folder + L"\" & \"");
+        ScopedMachineVariable nested(L"ZEMA_TEST_NESTED", REG_SZ, L"%ZEMA_TEST_FOLDER%");
+        ScopedMachineVariable lineBreak(L"ZEMA_TEST_BREAK", REG_SZ, folder + L"\r\n");
+        // The user's own variable of the same name leads nowhere.
+        SetEnvironmentVariableW(L"ZEMA_TEST_USERS", folder.c_str());
         std::wstring stored = c.stored;
         const std::pair<std::wstring, std::wstring> fields[] = {{L"<folder>", folder}, {L"<name>", name}};
         for (const auto& field : fields)
@@ -222,8 +226,7 @@ TEST_F(UninstallEndToEnd, AQuotedOrExpandableServerPathIsUnregisteredWhenItComes
         EXPECT_EQ(CallRecord(path), record);
         Forget();
     }
-    for (const wchar_t* variable : {L"ZEMA_TEST_FOLDER", L"ZEMA_TEST_QUOTE", L"ZEMA_TEST_NESTED", L"ZEMA_TEST_BREAK"})
-        SetEnvironmentVariableW(variable, nullptr);
+    SetEnvironmentVariableW(L"ZEMA_TEST_USERS", nullptr);
 }
 
 // A specially handled ProgID whose CLSID names a class outside the family: the fixed keys
