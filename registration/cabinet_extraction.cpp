@@ -151,7 +151,8 @@ static INT_PTR BeginFile(const FDINOTIFICATION* file)
 // The date and time through the descriptor's own handle (opening every file once more
 // would make unpacking many small files markedly slower); the attributes by name once the
 // file is closed, so that a read-only file is written no more.
-void SetStoredDateAndAttributes(int descriptor, const wchar_t* target, USHORT date, USHORT time, USHORT attributes)
+void SetStoredDateAndAttributes(int descriptor, const wchar_t* target, USHORT date, USHORT time,
+                                USHORT attributes)
 {
     FILETIME local, utc;
     if (DosDateTimeToFileTime(date, time, &local) == 1 && LocalFileTimeToFileTime(&local, &utc) == 1)
@@ -262,7 +263,8 @@ bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
 
     // Without a folder of its own the cabinet is neither unpacked nor scanned.
     bool haveFolder = PrepareExtractionFolder();
-    bool folderConverted = haveFolder && ToSystemCodePageExactly(ExtractFolderW, ExtractFolder, ExtractFolderCapacity, GetACP());
+    bool folderConverted =
+        haveFolder && ToSystemCodePageExactly(ExtractFolderW, ExtractFolder, ExtractFolderCapacity, GetACP());
 
     StringCchCatW(StatusText, StatusTextCapacity, cabinetPathW);
     StringCchCatW(StatusText, StatusTextCapacity, L"\r\n新建文件夹:");

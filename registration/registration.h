@@ -41,4 +41,5 @@ bool IsSoundCabinet(int descriptor);
 // Gives the file written through `descriptor` the date and time (MS-DOS words, local
 // time) stored with it in a cabinet, closes the descriptor, then gives the file at
 // `target` the stored attributes: read-only, hidden, system and archive pass.
-void SetStoredDateAndAttributes(int descriptor, const wchar_t* target, USHORT date, USHORT time, USHORT attributes);
+void SetStoredDateAndAttributes(int descriptor, const wchar_t* target, USHORT date, USHORT time,
+                                USHORT attributes);

@@ -170,25 +170,22 @@ TEST_F(CabinetFolderTest, WithoutAFolderOfItsOwnTheCabinetIsRefused)
 // coming seconds' names, is the user's: moved aside whole, and the program makes its own.
 TEST_F(CabinetFolderTest, AUsersBaseFolderIsMovedAsideAndTheCabinetUnpacksInANewOne)
 {
-    ForgetProtectedFolder(BaseFolder());
+    UsersBaseFolder users;
     std::vector<std::wstring> taken = ComingFolders(9);
     for (size_t i = 0; i < taken.size(); ++i) {
-        std::wstring name = taken[i].substr(0, taken[i].size() - 1);
         if (i % 2 == 0) {
-            CreateDirectoryW(name.c_str(), nullptr);
+            CreateDirectoryW(taken[i].c_str(), nullptr);
             forget.push_back(CopyFixture(taken[i], L"ZEMA.Planted.ocx"));
         } else {
-            WriteBytes(name, "planted");
+            WriteBytes(taken[i].substr(0, taken[i].size() - 1), "planted");
         }
     }
-    std::vector<std::wstring> asideBefore = MovedAside(BaseFolder());
 
     DropCabinet({{"ZEMA.CabUsersBase.ocx", dll}});
 
     ExpectFreshFolderWith({}, L"ZEMA.CabUsersBase.ocx");
-    std::vector<std::wstring> aside = MovedAside(BaseFolder());
-    ASSERT_EQ(aside.size(), asideBefore.size() + 1);
-    std::wstring moved = aside.back() + L"\\";
+    std::wstring moved = users.MovedFolder();
+    ASSERT_FALSE(moved.empty());
     for (size_t i = 0; i < taken.size(); ++i) {
         std::wstring inMoved = moved + taken[i].substr(BaseFolder().size());
         EXPECT_FALSE(FileExists(taken[i] + L"ZEMA.Planted.ocx"));
@@ -199,7 +196,6 @@ TEST_F(CabinetFolderTest, AUsersBaseFolderIsMovedAsideAndTheCabinetUnpacksInANew
         EXPECT_FALSE(FileExists(inMoved + L"ZEMA.Planted.ocx.calls")) << "the planted control ran";
     }
     EXPECT_FALSE(ClassesKeyExists(L"ZEMA.Planted"));
-    RemoveFolderTree(moved);
 }
 
 // A control that renames its own folder, or the base folder, while it is registered

@@ -144,6 +144,29 @@ void RemoveFolderTree(const std::wstring& folder)
     RemoveDirectoryW(name.c_str());
 }
 
+UsersBaseFolder::UsersBaseFolder()
+{
+    std::wstring base = RecordName(ProgramBaseFolder());
+    ForgetProtectedFolder(base);
+    ForgetProtectedFolder(base + L"\\backup");
+    std::wstring earlier = base + L"-earlier-" + std::to_wstring(GetCurrentProcessId());
+    if (MoveFileW(base.c_str(), earlier.c_str())) RemoveFolderTree(earlier);
+    asideBefore_ = MovedAside(base);
+    CreateDirectoryW(base.c_str(), nullptr);
+}
+
+UsersBaseFolder::~UsersBaseFolder()
+{
+    for (const std::wstring& aside : MovedAside(ProgramBaseFolder()))
+        if (std::find(asideBefore_.begin(), asideBefore_.end(), aside) == asideBefore_.end()) RemoveFolderTree(aside);
+}
+
+std::wstring UsersBaseFolder::MovedFolder() const
+{
+    std::vector<std::wstring> aside = MovedAside(ProgramBaseFolder());
+    return aside.size() == asideBefore_.size() + 1 ? aside.back() + L"\\" : L"";
+}
+
 bool ClassesKeyExists(const std::wstring& path)
 {
     HKEY key;

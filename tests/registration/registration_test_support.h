@@ -35,6 +35,21 @@ std::vector<std::wstring> MovedAside(const std::wstring& folder);
 // Deletes a folder with everything below it; a link inside is left, and its folder with it.
 void RemoveFolderTree(const std::wstring& folder);
 
+// The program's folder as a user made it before the program's first run, empty: what was
+// there goes, and is no longer recorded as the program's. The program then moves the
+// user's folder aside and makes its own; what it moved aside meanwhile is deleted at the
+// end of the scope.
+class UsersBaseFolder {
+public:
+    UsersBaseFolder();
+    ~UsersBaseFolder();
+    // The folder the program moved aside, ending in "\"; empty when it moved nothing.
+    std::wstring MovedFolder() const;
+
+private:
+    std::vector<std::wstring> asideBefore_;
+};
+
 // Below HKEY_CLASSES_ROOT, as this 32-bit process sees it.
 bool ClassesKeyExists(const std::wstring& path);
 std::wstring ClassesDefault(const std::wstring& path);

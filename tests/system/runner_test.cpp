@@ -41,7 +41,8 @@ std::wstring WindowsDirectory()
 std::pair<bool, std::wstring> RecordedVariable(const std::vector<std::wstring>& record, const std::wstring& name)
 {
     for (const std::wstring& line : record)
-        if (line.size() > 5 + name.size() && _wcsnicmp(line.c_str(), (L"env " + name + L"=").c_str(), 5 + name.size()) == 0)
+        if (line.size() > 5 + name.size() &&
+            _wcsnicmp(line.c_str(), (L"env " + name + L"=").c_str(), 5 + name.size()) == 0)
             return {true, line.substr(5 + name.size())};
     return {false, L""};
 }
@@ -72,7 +73,8 @@ TEST(RegistrationRunner, OnlyTheSystemDirectorysRegsvr32RunsAndWithTheMachinesEn
     RemoveFixtureKeys(id);
 
     std::vector<std::wstring> record = ReadLines(FixtureCallRecordPath(server));
-    auto cwd = std::find_if(record.begin(), record.end(), [](const std::wstring& line) { return line.compare(0, 4, L"cwd ") == 0; });
+    auto cwd = std::find_if(record.begin(), record.end(),
+                            [](const std::wstring& line) { return line.compare(0, 4, L"cwd ") == 0; });
     ASSERT_NE(cwd, record.end());
     EXPECT_EQ(_wcsicmp(cwd->c_str() + 4, SystemDirectory().c_str()), 0) << *cwd;
     EXPECT_EQ(record.back(), L"unregister ok");

@@ -138,38 +138,6 @@ TEST_F(ServerTrust, AServerThatOthersCanReplaceIsNeverRun)
 }
 
 namespace {
-// The program's folder as a user made it before the program's first run: whatever the
-// program had there is no longer recorded as its own. Undone by the program, which moves
-// the user's folder aside and makes its own; what it moved aside is deleted afterwards.
-class UsersBaseFolder {
-public:
-    UsersBaseFolder()
-    {
-        std::wstring base = ProgramBaseFolder().substr(0, ProgramBaseFolder().size() - 1);
-        ForgetProtectedFolder(base);
-        ForgetProtectedFolder(base + L"\\backup");
-        // What earlier tests left there goes, so that the folder holds the user's only.
-        std::wstring earlier = base + L"-earlier-" + std::to_wstring(GetCurrentProcessId());
-        if (MoveFileW(base.c_str(), earlier.c_str())) RemoveFolderTree(earlier);
-        asideBefore_ = MovedAside(base);
-        CreateDirectoryW(base.c_str(), nullptr);
-    }
-    ~UsersBaseFolder()
-    {
-        for (const std::wstring& aside : MovedAside(ProgramBaseFolder()))
-            if (std::find(asideBefore_.begin(), asideBefore_.end(), aside) == asideBefore_.end()) RemoveFolderTree(aside);
-    }
-    // The folder the program moved aside, ending in "\"; empty when it moved nothing.
-    std::wstring MovedFolder() const
-    {
-        std::vector<std::wstring> aside = MovedAside(ProgramBaseFolder());
-        return aside.size() == asideBefore_.size() + 1 ? aside.back() + L"\\" : L"";
-    }
-
-private:
-    std::vector<std::wstring> asideBefore_;
-};
-
 const wchar_t RunKey[] = L"Software\\Microsoft\\Windows\\CurrentVersion\\Run";
 
 bool RunValueExists()
