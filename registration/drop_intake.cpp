@@ -85,9 +85,12 @@ static void HandleDroppedCabinet(const wchar_t* path)
     // 'A') that would name another file, is left empty: a cabinet the library cannot open,
     // which ends as any unreadable cabinet.
     ToSystemCodePageExactly(path, pathA, 1000);
-    if (!ExtractCabinet(path, pathA)) return;
+    CabinetOutcome outcome = ExtractCabinet(path, pathA);
+    if (outcome == CabinetOutcome::NotRead) return;
 
-    bool anySucceeded = RegisterExtractedControls();
+    // A cabinet that did not unpack whole registers nothing: half a package is no package.
+    // Its files stay in its folder, listed.
+    bool anySucceeded = outcome == CabinetOutcome::Unpacked && RegisterExtractedControls();
     SendMessageW(InfoEdit, WM_VSCROLL, SB_BOTTOM, 0);
     StringCchCatW(StatusText, StatusTextCapacity, anySucceeded ? CabinetSucceeded : CabinetFailed);
     SetWindowTextW(InfoEdit, StatusText);

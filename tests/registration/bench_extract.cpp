@@ -213,9 +213,10 @@ static double TimeFolder(const std::wstring& scratch, int run)
 static double TimeCheck(const std::wstring& cabinet)
 {
     double start = Seconds();
-    int descriptor = _wopen(cabinet.c_str(), _O_RDONLY | _O_BINARY);
-    IsSoundCabinet(descriptor);
-    _close(descriptor);
+    HANDLE file = CreateFileW(cabinet.c_str(), GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING, 0, nullptr);
+    CabinetPlan plan;
+    IsSoundCabinet(file, &plan);
+    CloseHandle(file);
     return Seconds() - start;
 }
 
@@ -226,6 +227,10 @@ static void PrintPiece(const char* label, double seconds, double toolNet)
 
 int wmain(int argc, wchar_t** argv)
 {
+    // ExtractCabinet unpacks in a child that is this program started again.
+    int exitCode = 0;
+    if (RunAsUnpackChild(&exitCode)) return exitCode;
+    HoldProgramFile();
     if (argc < 5) return 2;
     std::wstring cabinet = argv[1], scratch = argv[2];
     int runs = _wtoi(argv[3]);
