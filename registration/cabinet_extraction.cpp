@@ -368,14 +368,18 @@ static FNFDINOTIFY(CabinetNotify)
     }
 }
 
-// Room for the declared files on the folder's drive, less a margin for the system: a full
-// system drive can keep the registry from being saved.
-static bool FreeSpaceAllows(uint64_t declaredBytes)
+bool DeclaredBytesFit(uint64_t declared, uint64_t available)
 {
     constexpr uint64_t margin = 64ull << 20;
+    return declared <= available && available - declared >= margin;
+}
+
+// Room for the declared files on the folder's drive (what this user may use of it).
+static bool FreeSpaceAllows(uint64_t declaredBytes)
+{
     ULARGE_INTEGER available;
     return GetDiskFreeSpaceExW(ExtractFolderW, &available, nullptr, nullptr) &&
-           declaredBytes <= available.QuadPart && available.QuadPart - declaredBytes >= margin;
+           DeclaredBytesFit(declaredBytes, available.QuadPart);
 }
 
 UnpackState UnpackCheckedCabinet(HANDLE cabinet)

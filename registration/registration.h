@@ -46,9 +46,9 @@ enum class CabinetOutcome {
 CabinetOutcome ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA);
 
 // Bounds of the cabinets that are unpacked. Under Wine, creating files in one folder
-// costs about the square of their number (10,000 take some 20 s); no control package
-// comes near, and the list shows only its first lines.
-constexpr uint32_t MaxCabinetFiles = 3000;
+// costs about the square of their number (10,000 take some 20 s, 2,000 under a second);
+// no control package comes near, and the list shows only its first twenty lines.
+constexpr uint32_t MaxCabinetFiles = 2000;
 // An LZX or Quantum folder after an MSZIP one is unpacked in a pass of the library of its
 // own, and each pass reads the whole file table again; no sound package needs more.
 constexpr int MaxCabinetRuns = 16;
@@ -66,6 +66,9 @@ struct CabinetPlan {
 // after the other, each inside the file, within the library's buffers, its checksum
 // right where one is stored and an MSZIP block with its signature. Reads each part once.
 bool IsSoundCabinet(HANDLE cabinet, CabinetPlan* plan);
+// True when files declaring `declared` bytes fit in `available` bytes of free space with a
+// margin left to the system (a full system drive can keep the registry from being saved).
+bool DeclaredBytesFit(uint64_t declared, uint64_t available);
 // Reads `count` bytes at `offset` of `cabinet` without regard to its file position; the
 // number read, 0 on failure.
 DWORD ReadCabinetAt(HANDLE cabinet, uint64_t offset, void* buffer, DWORD count);
@@ -104,6 +107,9 @@ UnpackState UnpackCheckedCabinet(HANDLE cabinet);
 // the list's head) and takes its list into StatusText; Stopped when the child faulted,
 // stalled or could not be started.
 UnpackState UnpackInChild(HANDLE cabinet);
+// How the latest unpacking child ended: its exit code (its state, when it returned one; a
+// fault's code, or ERROR_TIMEOUT when it stalled and was ended). Kept for the campaign's tally.
+extern DWORD UnpackChildExitCode;
 // Tells the parent that the child is still at work (a child that stops telling is ended).
 void NoteUnpackProgress();
 // Publishes StatusText to the parent (the list survives a fault of the child).

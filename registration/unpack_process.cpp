@@ -30,6 +30,7 @@ static HANDLE ProgramFile = INVALID_HANDLE_VALUE;
 static wchar_t ProgramFileName[MAX_PATH];
 // In the child: the report it shares with the drop's process.
 static UnpackReport* Report;
+DWORD UnpackChildExitCode;
 
 void HoldProgramFile()
 {
@@ -90,6 +91,7 @@ static UnpackState RunChild(HANDLE cabinet, HANDLE mapping, UnpackReport* report
     }
     DWORD exitCode = 0;
     bool ended = GetExitCodeProcess(process.hProcess, &exitCode);
+    UnpackChildExitCode = exitCode;
     CloseHandle(process.hProcess);
     // Only a child that ended by returning its result is believed; a fault or a stall
     // leaves the state running, and ends the child with another code.
