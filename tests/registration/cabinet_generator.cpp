@@ -465,58 +465,19 @@ void CodecCase(Random& random, GeneratedCabinet* out)
     uint32_t pick = random.Below(8);
     uint16_t unpacked = static_cast<uint16_t>(data.size());
     std::string block;
-    DeflateBits bits;
     switch (pick) {
-    case 0: {  // inflates past 32 KiB, fixed codes
-        bits.Put(1, 1);
-        bits.Put(1, 2);
-        FixedLiteral(bits, 'A');
-        for (uint32_t n = 128 + random.Below(200); n > 0; --n) FixedRepeat(bits, 258);
-        FixedLiteral(bits, 256);
-        bits.Flush();
-        block = "CK" + bits.out;
+    case 0:  // inflates past 32 KiB, fixed codes
+        block = MszipOverrun(128 + random.Below(200));
         unpacked = static_cast<uint16_t>(32768 - random.Below(100));
         break;
-    }
     case 1:  // inflates past 32 KiB, stored
         block = "CK" + StoredDeflate(std::string(32769 + random.Below(5000), 's'));
         unpacked = 32768;
         break;
-    case 2:    // a dynamic block whose literal/length code is empty
-    case 3: {  // ... or whose distance code is empty while a length is used
-        bits.Put(1, 1);
-        bits.Put(2, 2);
-        bits.Put(pick == 2 ? 0 : 1, 5);  // HLIT: 257 or 258 codes
-        bits.Put(0, 5);                  // HDIST: 1 code
-        bits.Put(pick == 2 ? 0 : 14, 4); // HCLEN
-        static const int order[] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
-        int lengths[19] = {};
-        lengths[18] = 1;
-        lengths[0] = pick == 2 ? 1 : 2;
-        if (pick == 3) lengths[1] = 2;
-        for (int i = 0; i < (pick == 2 ? 4 : 18); ++i) bits.Put(lengths[order[i]], 3);
-        // Code-length codes: 18 is "0" (then 0 "10", 1 "11" for the second form).
-        auto zeros = [&](int count) {
-            bits.Code(0, 1);
-            bits.Put(count - 11, 7);
-        };
-        if (pick == 2) {
-            zeros(138);
-            zeros(120);  // 257 + 1 lengths, all zero
-        } else {
-            zeros(138);
-            zeros(118);  // 0-255
-            bits.Code(3, 2);
-            bits.Code(3, 2);  // 256, 257: length 1
-            bits.Code(2, 2);  // the one distance: length 0
-            bits.Code(1, 1);  // 257: a match of 3
-            bits.Code(0, 1);  // end of block
-        }
-        bits.Put(0, 16);
-        bits.Flush();
-        block = "CK" + bits.out;
+    case 2:  // a dynamic block whose literal/length code is empty
+    case 3:  // ... or whose distance code is empty while a length is used
+        block = MszipEmptyCode(pick == 2);
         break;
-    }
     case 4:  // deflate bits at random
         block = "CK";
         for (uint32_t n = 1 + random.Below(200); n > 0; --n) block.push_back(static_cast<char>(random.Below(256)));
@@ -643,41 +604,7 @@ void BombCase(Random& random, GeneratedCabinet* out)
     }
     if (pick == 4) {
         // Many folders sharing one chain of empty blocks.
-        uint32_t folders = 1000 + random.Below(20000), blocks = 1000 + random.Below(20000);
-        std::string bytes = "MSCF";
-        Append32(bytes, 0);
-        Append32(bytes, 0);
-        Append32(bytes, 0);
-        Append32(bytes, 0);
-        Append32(bytes, 0);
-        bytes.push_back(3);
-        bytes.push_back(1);
-        Append16(bytes, folders);
-        Append16(bytes, 1);
-        Append16(bytes, 0);
-        Append16(bytes, 0);
-        Append16(bytes, 0);
-        uint32_t chain = 36 + 8 * folders + 16 + 6;
-        for (uint32_t i = 0; i < folders; ++i) {
-            Append32(bytes, chain);
-            Append16(bytes, blocks);
-            Append16(bytes, CompressStored);
-        }
-        Put32(bytes, 16, static_cast<uint32_t>(bytes.size()));
-        Append32(bytes, 0);
-        Append32(bytes, 0);
-        Append16(bytes, static_cast<uint32_t>(folders - 1));
-        Append16(bytes, 0);
-        Append16(bytes, 0);
-        Append16(bytes, 0x20);
-        bytes += std::string("a.txt") + '\0';
-        for (uint32_t i = 0; i < blocks; ++i) {
-            Append32(bytes, 0);
-            Append16(bytes, 0);
-            Append16(bytes, 0);
-        }
-        Put32(bytes, 8, static_cast<uint32_t>(bytes.size()));
-        out->bytes = bytes;
+        out->bytes = SharedChainCabinet(1000 + random.Below(20000), 1000 + random.Below(20000));
         return;
     }
     // Zeros that unpack to a hundred times their size, declared and sound.
@@ -701,6 +628,84 @@ void Put32(std::string& out, size_t at, uint32_t value)
 {
     Put16(out, at, value & 0xFFFF);
     Put16(out, at + 2, value >> 16);
+}
+
+std::string MszipOverrun(uint32_t repeats)
+{
+    DeflateBits bits;
+    bits.Put(1, 1);
+    bits.Put(1, 2);
+    FixedLiteral(bits, 'A');
+    for (uint32_t n = repeats; n > 0; --n) FixedRepeat(bits, 258);
+    FixedLiteral(bits, 256);
+    bits.Flush();
+    return "CK" + bits.out;
+}
+
+std::string MszipEmptyCode(bool literalCode)
+{
+    DeflateBits bits;
+    bits.Put(1, 1);
+    bits.Put(2, 2);
+    bits.Put(literalCode ? 0 : 1, 5);   // HLIT: 257 or 258 codes
+    bits.Put(0, 5);                     // HDIST: 1 code
+    bits.Put(literalCode ? 0 : 14, 4);  // HCLEN: 4 or 18 code-length codes
+    static const int order[] = {16, 17, 18, 0, 8, 7, 9, 6, 10, 5, 11, 4, 12, 3, 13, 2, 14, 1, 15};
+    int lengths[19] = {};
+    lengths[18] = 1;
+    lengths[0] = literalCode ? 1 : 2;
+    if (!literalCode) lengths[1] = 2;
+    for (int i = 0; i < (literalCode ? 4 : 18); ++i) bits.Put(lengths[order[i]], 3);
+    // Code-length codes: 18 is "0"; 0 is "1" (first form) or "10", and 1 is "11".
+    auto zeros = [&](int count) {
+        bits.Code(0, 1);
+        bits.Put(count - 11, 7);
+    };
+    zeros(138);
+    if (literalCode) {
+        zeros(120);  // 257 + 1 lengths, all zero
+    } else {
+        zeros(118);       // 0-255
+        bits.Code(3, 2);  // 256: length 1
+        bits.Code(3, 2);  // 257: length 1
+        bits.Code(2, 2);  // the one distance: length 0
+        bits.Code(1, 1);  // 257: a match of 3, at a distance no code can give
+        bits.Code(0, 1);  // end of block
+    }
+    bits.Put(0, 16);
+    bits.Flush();
+    return "CK" + bits.out;
+}
+
+std::string SharedChainCabinet(uint32_t folders, uint32_t blocks)
+{
+    std::string bytes = "MSCF";
+    for (int i = 0; i < 5; ++i) Append32(bytes, 0);
+    bytes.push_back(3);
+    bytes.push_back(1);
+    Append16(bytes, folders);
+    Append16(bytes, 1);
+    for (int i = 0; i < 3; ++i) Append16(bytes, 0);
+    uint32_t chain = 36 + 8 * folders + 16 + 6;
+    for (uint32_t i = 0; i < folders; ++i) {
+        Append32(bytes, chain);
+        Append16(bytes, blocks);
+        Append16(bytes, CompressStored);
+    }
+    Put32(bytes, 16, static_cast<uint32_t>(bytes.size()));
+    Append32(bytes, 0);
+    Append32(bytes, 0);
+    Append16(bytes, folders - 1);
+    Append16(bytes, 0);
+    Append16(bytes, 0);
+    Append16(bytes, 0x20);
+    bytes += std::string("a.txt") + '\0';
+    for (uint32_t i = 0; i < blocks; ++i) {
+        Append32(bytes, 0);
+        Append32(bytes, 0);
+    }
+    Put32(bytes, 8, static_cast<uint32_t>(bytes.size()));
+    return bytes;
 }
 
 std::string MszipBlock(const std::string& data)

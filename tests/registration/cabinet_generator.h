@@ -38,7 +38,7 @@ struct GeneratedCabinet {
 GeneratedCabinet GenerateCabinet(uint64_t seed, uint32_t index);
 
 // Pieces for hand-made reproducers. Folder compression types (low bits of typeCompress).
-enum : uint16_t { CompressStored = 0, CompressMszip = 1, CompressQuantum = 2, CompressLzx = 3 };
+constexpr uint16_t CompressStored = 0, CompressMszip = 1, CompressQuantum = 2, CompressLzx = 3;
 struct ModelFile {
     std::string name;
     std::string data;
@@ -65,5 +65,12 @@ void EncodeFolders(CabinetModel& model);
 std::string WriteCabinet(const CabinetModel& model);
 // An MSZIP block ("CK" and one deflate stream) for `data` (at most 32 KiB).
 std::string MszipBlock(const std::string& data);
+// MSZIP blocks that Wine's inflater mishandles: one that inflates past 32 KiB ('A' and
+// `repeats` matches of 258), and one whose literal/length code (or else distance code,
+// with a length that needs it) is empty.
+std::string MszipOverrun(uint32_t repeats);
+std::string MszipEmptyCode(bool literalCode);
+// `folders` folder entries that all name one chain of `blocks` empty data blocks.
+std::string SharedChainCabinet(uint32_t folders, uint32_t blocks);
 void Put16(std::string& out, size_t at, uint32_t value);
 void Put32(std::string& out, size_t at, uint32_t value);
