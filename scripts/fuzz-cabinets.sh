@@ -26,7 +26,7 @@ use_code_page "${CODE_PAGE:-936}"
 work=$(mktemp -d)
 mkdir -p "$work/scratch"
 start_display
-wineserver -p </dev/null >/dev/null 2>&1
+wineserver -p </dev/null >/dev/null 2>&1 || true  # a server of the prefix may run already
 finish() { wineserver -k || true; stop_display; rm -rf "$work"; }
 trap finish EXIT
 winpath() { echo "Z:${1//\//\\}"; }

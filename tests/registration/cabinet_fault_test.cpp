@@ -97,7 +97,7 @@ TEST_F(CabinetFaultTest, EachFaultEndsInTheFailureLineWithNothingCreatedUnderAno
     // was quadratic); files beyond the bound (creating them is).
     CabinetModel next = OneFolder(CompressStored, {{"a.txt", "alpha", 0, 0x20}});
     next.flags |= 2;
-    next.folders[0].blocks.push_back({"", 0});
+    next.folders[0].blocks.insert(next.folders[0].blocks.begin(), {"", 0});
     cases.push_back({"the next-cabinet flag and an empty block", WriteCabinet(next)});
     cases.push_back({"20,000 folders sharing 20,000 empty blocks", SharedChainCabinet(20000, 20000)});
     std::vector<ModelFile> many;
