@@ -53,12 +53,13 @@ std::string MszipCabinet(const std::string& block, uint16_t unpacked)
     return WriteCabinet(model);
 }
 
-// A stored name longer than 255 bytes in UTF-8, whose first 255 bytes end in ".ocx"
-// (Wine keeps those): system-code-page text, ".ocx.txt" at its end.
+// A stored name longer than 255 bytes in UTF-8 that Wine creates cut to ".ocx": it cuts
+// the name before a character that does not fit whole in 255 bytes (here the one after
+// ".ocx"), and fails others. System-code-page text of at most 255 bytes.
 std::string NameCutToOcx()
 {
     bool gbk = GetACP() == 936;
-    std::wstring wide = std::wstring(gbk ? 80 : 120, gbk ? L'控' : L'\u00E9') + L"abcdefghijk.ocx.txt";
+    std::wstring wide = gbk ? std::wstring(83, L'控') + L"a.ocx控.txt" : std::wstring(125, L'\u00E9') + L".ocx\u00E9.txt";
     char bytes[512] = {};
     WideCharToMultiByte(CP_ACP, 0, wide.c_str(), -1, bytes, sizeof bytes, nullptr, nullptr);
     return bytes;
@@ -98,11 +99,11 @@ TEST_F(CabinetFaultTest, EachFaultEndsInTheFailureLineWithNothingCreatedUnderAno
     CabinetModel next = OneFolder(CompressStored, {{"a.txt", "alpha", 0, 0x20}});
     next.flags |= 2;
     next.folders[0].blocks.insert(next.folders[0].blocks.begin(), {"", 0});
-    cases.push_back({"the next-cabinet flag and an empty block", WriteCabinet(next)});
-    cases.push_back({"20,000 folders sharing 20,000 empty blocks", SharedChainCabinet(20000, 20000)});
+    cases.push_back({"the next-cabinet flag and an empty block", WriteCabinet(next), {}});
+    cases.push_back({"20,000 folders sharing 20,000 empty blocks", SharedChainCabinet(20000, 20000), {}});
     std::vector<ModelFile> many;
     for (uint32_t i = 0; i <= MaxCabinetFiles; ++i) many.push_back({"f" + std::to_string(i), "", 0, 0x20});
-    cases.push_back({"one file more than the bound", WriteCabinet(OneFolder(CompressMszip, many))});
+    cases.push_back({"one file more than the bound", WriteCabinet(OneFolder(CompressMszip, many)), {}});
     // Bombs: 4,096 entries over the same 64 KiB, and an entry past its folder's end.
     CabinetModel overlap = OneFolder(CompressMszip, {{"base.bin", std::string(65536, '\0'), 0, 0x20}});
     for (int i = 0; i < 4096; ++i) overlap.files.push_back({"copy" + std::to_string(i) + ".bin", "", 0, 0x20});
@@ -113,10 +114,10 @@ TEST_F(CabinetFaultTest, EachFaultEndsInTheFailureLineWithNothingCreatedUnderAno
         Put32(overlapping, entry + 4, 0);
         entry += 16 + 9 + std::to_string(i).size();
     }
-    cases.push_back({"4,096 entries over one 64 KiB", overlapping});
+    cases.push_back({"4,096 entries over one 64 KiB", overlapping, {}});
     std::string past = WriteCabinet(OneFolder(CompressStored, {{"a.txt", "alpha", 0, 0x20}}));
     Put32(past, 36 + 8, 6);
-    cases.push_back({"an entry past its folder's end", past});
+    cases.push_back({"an entry past its folder's end", past, {}});
     // The header points at a decoy table, after the data, while the library reads the one
     // after the folder entries, which names another file.
     std::string decoyed = WriteCabinet(OneFolder(CompressStored, {{"hidden.txt", "alpha", 0, 0x20}}));
@@ -124,10 +125,10 @@ TEST_F(CabinetFaultTest, EachFaultEndsInTheFailureLineWithNothingCreatedUnderAno
     Put32(decoyed, 16, static_cast<uint32_t>(decoyed.size()));
     decoyed += table;
     Put32(decoyed, 8, static_cast<uint32_t>(decoyed.size()));
-    cases.push_back({"a decoy file table", decoyed});
+    cases.push_back({"a decoy file table", decoyed, {}});
     // Names: cut by Wine to another extension, and bytes that are no UTF-8.
-    cases.push_back({"a name Wine cuts to .ocx", WriteCabinet(OneFolder(CompressStored, {{NameCutToOcx(), "text", 0, 0x20}}))});
-    cases.push_back({"a name that is no UTF-8", WriteCabinet(OneFolder(CompressStored, {{"\xFF\xFE.txt", "text", 0, 0xA0}}))});
+    cases.push_back({"a name Wine cuts to .ocx", WriteCabinet(OneFolder(CompressStored, {{NameCutToOcx(), "text", 0, 0x20}})), {}});
+    cases.push_back({"a name that is no UTF-8", WriteCabinet(OneFolder(CompressStored, {{"\xFF\xFE.txt", "text", 0, 0xA0}})), {}});
 
     for (const Case& c : cases) {
         SCOPED_TRACE(c.what);
