@@ -45,11 +45,10 @@ for seed in "${seeds[@]}"; do
     status=0
     timeout 3600 wine "$build/bin/cabinet_campaign.exe" "$seed" "$next" "$n" "$(winpath "$work/scratch")" \
       "$(winpath "$results")" </dev/null >/dev/null 2>&1 || status=$?
-    # Every file written during the batch outside the scratch folder and the results: the
-    # harness removes each cabinet's folder, so whatever is left was written elsewhere.
-    { find "$WINEPREFIX/drive_c" -xdev -type f -newer "$work/marker" -printf '%s %p\n'
-      find "$root" -xdev -type f -newer "$work/marker" -not -path "$build/*" \
-        -printf '%s %p\n'; } >>"$outside" 2>/dev/null || true
+    # Every file written during the batch on the prefix's drive C:, where a stored name (no
+    # drive, no root) could lead: the harness removes each cabinet's folder, so whatever is
+    # left there was written outside it.
+    find "$WINEPREFIX/drive_c" -xdev -type f -newer "$work/marker" -printf '%s %p\n' >>"$outside" 2>/dev/null || true
     begun=$(awk '$1 == "begin" {b = $2} END {print (b == "" ? -1 : b)}' "$results")
     ended=$(awk '$1 == "end" {e = $2} END {print (e == "" ? -1 : e)}' "$results")
     if ((status != 0 && begun > ended)); then
