@@ -9,5 +9,8 @@ int WINAPI WinMain(HINSTANCE instance, HINSTANCE, LPSTR, int)
     auto setDirectories = reinterpret_cast<SetDirectories>(reinterpret_cast<void*>(
         GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "SetDefaultDllDirectories")));
     if (setDirectories) setDirectories(LOAD_LIBRARY_SEARCH_SYSTEM32);
+    int exitCode = 0;
+    if (RunAsUnpackChild(&exitCode)) return exitCode;
+    HoldProgramFile();
     return RunApplication(instance);
 }

@@ -1,9 +1,12 @@
 // Unpacks a dropped cabinet with the platform's cabinet library (FDI) into a new folder
 // named after the current time below "<system drive>:/ZemaActiveX/". The folder is made by
 // this drop and belongs to administrators, since what lands in it is registered elevated.
+// The drop's process makes the folder and opens the cabinet; a child process (see
+// unpack_process.cpp) checks it and runs the library (UnpackCheckedCabinet).
 #include "registration/registration.h"
 #include "system/system.h"
 
+#include <winternl.h>
 #include <fcntl.h>
 #include <io.h>
 #include <sys/stat.h>
@@ -13,6 +16,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <ctime>
+#include <cwchar>
 
 #include <strsafe.h>
 
@@ -20,9 +24,37 @@ char ExtractFolder[ExtractFolderCapacity];
 wchar_t ExtractFolderW[ExtractFolderWCapacity];
 static ERF CabinetError;
 static const wchar_t ListHead[] = L"解压文件列表:\r\n";
-// The cabinet as it was checked; the library is handed this descriptor, so it reads the
-// file that was checked even when the name is given to another file meanwhile.
-static int CheckedCabinet = -1;
+
+// The cabinet as it was checked: the library reads this handle, so it reads the file that
+// was checked even when the name is given to another file meanwhile.
+static HANDLE CheckedCabinet = INVALID_HANDLE_VALUE;
+// Each of the library's opens of it: a position of its own. The handles given to the
+// library lie above every runtime descriptor (the unpacked files'), which share its close.
+struct CabinetView {
+    bool open;
+    uint64_t position;
+};
+static CabinetView CabinetViews[4];
+constexpr INT_PTR FirstCabinetView = 0x10000;
+
+// What the library may write: the one file it is unpacking, up to the length it declared.
+static int OutputFile = -1;
+static uint32_t OutputLeft;
+static bool OutputRefused;
+// The folders of the library's current pass, and the files completed so far.
+static uint32_t RunFirstFolder, RunEndFolder, FilesCompleted;
+
+bool ChooseCabinetLibraryLoad(bool searchFlagsKnown, const wchar_t* systemDirectory, wchar_t* file, int capacity,
+                              DWORD* flags)
+{
+    if (searchFlagsKnown) {
+        *flags = LOAD_LIBRARY_SEARCH_SYSTEM32;
+        return SUCCEEDED(StringCchCopyW(file, capacity, L"cabinet.dll"));
+    }
+    // The full path names the file; its own imports are then looked for beside it first.
+    *flags = LOAD_WITH_ALTERED_SEARCH_PATH;
+    return systemDirectory[0] != L'\0' && SUCCEEDED(StringCchPrintfW(file, capacity, L"%ls\\cabinet.dll", systemDirectory));
+}
 
 // The cabinet library's entry points, from the system directory only: a cabinet.dll
 // beside the program or in the current folder is never loaded.
@@ -34,14 +66,78 @@ struct CabinetLibrary {
 
 static bool LoadCabinetLibrary(CabinetLibrary* library)
 {
-    static HMODULE module = LoadLibraryExW(L"cabinet.dll", nullptr, LOAD_LIBRARY_SEARCH_SYSTEM32);
-    if (!module) return false;
+    // Kept once loaded; a failed load is tried again with the next cabinet.
+    static HMODULE module;
+    if (!module) {
+        wchar_t systemDirectory[MAX_PATH] = {};
+        UINT length = GetSystemDirectoryW(systemDirectory, MAX_PATH);
+        if (length == 0 || length >= MAX_PATH) systemDirectory[0] = L'\0';
+        bool searchFlagsKnown = GetProcAddress(GetModuleHandleW(L"kernel32.dll"), "AddDllDirectory") != nullptr;
+        wchar_t file[MAX_PATH + 20] = {};
+        DWORD flags = 0;
+        if (!ChooseCabinetLibraryLoad(searchFlagsKnown, systemDirectory, file, MAX_PATH + 20, &flags)) return false;
+        module = LoadLibraryExW(file, nullptr, flags);
+        if (!module) return false;
+    }
     library->create = reinterpret_cast<decltype(&FDICreate)>(
         reinterpret_cast<void*>(GetProcAddress(module, "FDICreate")));
     library->copy = reinterpret_cast<decltype(&FDICopy)>(reinterpret_cast<void*>(GetProcAddress(module, "FDICopy")));
     library->destroy = reinterpret_cast<decltype(&FDIDestroy)>(
         reinterpret_cast<void*>(GetProcAddress(module, "FDIDestroy")));
     return library->create && library->copy && library->destroy;
+}
+
+void SetCheckedCabinet(HANDLE cabinet)
+{
+    CheckedCabinet = cabinet;
+    for (CabinetView& view : CabinetViews) view = CabinetView{};
+}
+
+INT_PTR OpenCabinetView()
+{
+    if (CheckedCabinet == INVALID_HANDLE_VALUE) return -1;
+    for (int i = 0; i < static_cast<int>(ARRAYSIZE(CabinetViews)); ++i) {
+        if (CabinetViews[i].open) continue;
+        CabinetViews[i] = CabinetView{true, 0};
+        return FirstCabinetView + i;
+    }
+    return -1;
+}
+
+static CabinetView* ViewOf(INT_PTR view)
+{
+    INT_PTR index = view - FirstCabinetView;
+    if (index < 0 || index >= static_cast<INT_PTR>(ARRAYSIZE(CabinetViews)) || !CabinetViews[index].open) return nullptr;
+    return &CabinetViews[index];
+}
+
+UINT ReadCabinetView(INT_PTR view, void* buffer, UINT count)
+{
+    CabinetView* at = ViewOf(view);
+    if (!at) return static_cast<UINT>(-1);
+    DWORD read = ReadCabinetAt(CheckedCabinet, at->position, buffer, count);
+    at->position += read;
+    return read;
+}
+
+long SeekCabinetView(INT_PTR view, long distance, int origin)
+{
+    CabinetView* at = ViewOf(view);
+    LARGE_INTEGER size;
+    if (!at || !GetFileSizeEx(CheckedCabinet, &size)) return -1;
+    int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(at->position) : size.QuadPart;
+    int64_t target = base + distance;
+    if ((origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END) || target < 0 || target > 0x7FFFFFFF) return -1;
+    at->position = static_cast<uint64_t>(target);
+    return static_cast<long>(target);
+}
+
+int CloseCabinetView(INT_PTR view)
+{
+    CabinetView* at = ViewOf(view);
+    if (!at) return -1;
+    at->open = false;
+    return 0;
 }
 
 static FNALLOC(CabinetAlloc)
@@ -58,28 +154,42 @@ static FNFREE(CabinetFree)
 static FNOPEN(CabinetOpen)
 {
     (void)pszFile, (void)oflag, (void)pmode;
-    if (CheckedCabinet == -1 || _lseek(CheckedCabinet, 0, SEEK_SET) != 0) return -1;
-    return _dup(CheckedCabinet);
+    return OpenCabinetView();
 }
 
 static FNREAD(CabinetRead)
 {
-    return static_cast<UINT>(_read(static_cast<int>(hf), pv, cb));
+    return ReadCabinetView(hf, pv, cb);
 }
 
+// Writes to the file being unpacked, never past the length its entry declares.
 static FNWRITE(CabinetWrite)
 {
-    return static_cast<UINT>(_write(static_cast<int>(hf), pv, cb));
+    if (hf != OutputFile || cb > OutputLeft) {
+        OutputRefused = true;
+        return static_cast<UINT>(-1);
+    }
+    int written = _write(static_cast<int>(hf), pv, cb);
+    if (written != static_cast<int>(cb)) {
+        OutputRefused = true;
+        return static_cast<UINT>(-1);
+    }
+    OutputLeft -= cb;
+    NoteUnpackProgress();
+    return cb;
 }
 
+// The library closes its cabinet views here, and an unpacked file when it gives up on it.
 static FNCLOSE(CabinetClose)
 {
+    if (hf >= FirstCabinetView) return CloseCabinetView(hf);
+    if (hf == OutputFile) OutputFile = -1;
     return _close(static_cast<int>(hf));
 }
 
 static FNSEEK(CabinetSeek)
 {
-    return _lseek(static_cast<int>(hf), dist, seektype);
+    return SeekCabinetView(hf, dist, seektype);
 }
 
 // True when `component` (of `length` characters) names a device rather than a file:
@@ -98,11 +208,14 @@ static bool IsDeviceName(const wchar_t* component, size_t length)
 
 // True when a stored name stays inside the extraction folder: not rooted, no drive or
 // stream colon, no component that the file system reads as the parent folder, no device
-// name, and no component ending in a dot or blank (the platform drops those, so that
+// name, no character that Windows refuses in a name (which another file system might take
+// or change), and no component ending in a dot or blank (the platform drops those, so that
 // "x.ocx." would become the control x.ocx, listed as something else).
 static bool NameStaysInFolder(const wchar_t* name)
 {
-    if (name[0] == L'\\' || name[0] == L'/' || wcschr(name, L':')) return false;
+    if (name[0] == L'\\' || name[0] == L'/' || wcspbrk(name, L":<>\"|?*")) return false;
+    for (const wchar_t* at = name; *at; ++at)
+        if (*at < 0x20) return false;
     const wchar_t* component = name;
     while (true) {
         size_t length = wcscspn(component, L"\\/");
@@ -121,11 +234,13 @@ static bool NameStaysInFolder(const wchar_t* name)
 }
 
 // The stored name in UTF-16: decoded as UTF-8 when the cabinet flags it so, else as
-// system-code-page text.
-static bool StoredName(const FDINOTIFICATION* file, wchar_t* name, int capacity)
+// system-code-page text. With MB_ERR_INVALID_CHARS, false for bytes that are no text in
+// that encoding (a replacement reading would name another file); without, the reading
+// that the list shows.
+static bool StoredName(const FDINOTIFICATION* file, DWORD flags, wchar_t* name, int capacity)
 {
     UINT codePage = (file->attribs & _A_NAME_IS_UTF) ? CP_UTF8 : CP_ACP;
-    return MultiByteToWideChar(codePage, 0, file->psz1, -1, name, capacity) != 0;
+    return MultiByteToWideChar(codePage, flags, file->psz1, -1, name, capacity) != 0;
 }
 
 // The UTF-16 target path of a stored name: ExtractFolderW followed by the name.
@@ -135,17 +250,71 @@ static bool TargetPath(const wchar_t* name, wchar_t* target, int capacity)
            SUCCEEDED(StringCchCatW(target, capacity, name));
 }
 
-// A file is about to be unpacked: lists it, then opens its target (-1 stops the copy).
+// The file system's own calls for a file open as a handle, in ntdll on every version.
+using QueryFile = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
+constexpr FILE_INFORMATION_CLASS NameOfFile = static_cast<FILE_INFORMATION_CLASS>(9);      // FileNameInformation
+constexpr FILE_INFORMATION_CLASS DeletionOfFile = static_cast<FILE_INFORMATION_CLASS>(13);  // FileDispositionInformation
+
+static FARPROC NtFileCall(const char* name)
+{
+    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name);
+}
+
+// True when the file open as `created` carries exactly `name` as its last component, read
+// back from the file system: Wine cuts a name whose UTF-8 form exceeds 255 bytes, so that
+// a stored "....txt" could be created as "....ocx".
+static bool CreatedUnderItsName(HANDLE created, const wchar_t* name)
+{
+    auto query = reinterpret_cast<QueryFile>(reinterpret_cast<void*>(NtFileCall("NtQueryInformationFile")));
+    alignas(ULONG) BYTE buffer[sizeof(ULONG) + 2048 * sizeof(wchar_t)] = {};
+    IO_STATUS_BLOCK status = {};
+    if (!query || query(created, &status, buffer, sizeof buffer, NameOfFile) != 0) return false;
+    ULONG bytes = *reinterpret_cast<ULONG*>(buffer);
+    const wchar_t* path = reinterpret_cast<const wchar_t*>(buffer + sizeof(ULONG));
+    size_t length = bytes / sizeof(wchar_t), nameLength = wcslen(name);
+    if (bytes > sizeof buffer - sizeof(ULONG) || length <= nameLength) return false;
+    return path[length - nameLength - 1] == L'\\' && wmemcmp(path + length - nameLength, name, nameLength) == 0;
+}
+
+// Removes the file open as `created` (with delete access) once the handle is closed.
+static void DeleteOnClose(HANDLE created)
+{
+    auto set = reinterpret_cast<QueryFile>(reinterpret_cast<void*>(NtFileCall("NtSetInformationFile")));
+    BOOLEAN deleteFile = TRUE;
+    IO_STATUS_BLOCK status = {};
+    if (set) set(created, &status, &deleteFile, sizeof deleteFile, DeletionOfFile);
+}
+
+// A file is about to be unpacked: lists it, then creates its target (-1 stops the copy).
 static INT_PTR BeginFile(const FDINOTIFICATION* file)
 {
+    // Each pass of the library unpacks its own folders; the others' files are passed over.
+    if (file->iFolder < RunFirstFolder || file->iFolder >= RunEndFolder) return 0;
     wchar_t name[1000] = {};
     wchar_t target[1000] = {};
-    bool composed = StoredName(file, name, 1000) && TargetPath(name, target, 1000);
+    bool valid = StoredName(file, MB_ERR_INVALID_CHARS, name, 1000);
+    if (!valid) StoredName(file, 0, name, 1000);
+    bool composed = TargetPath(name, target, 1000);
     AppendStatusListLine(target);
-    if (!composed || !NameStaysInFolder(name)) return -1;
+    PublishUnpackList();
+    if (!valid || !composed || !NameStaysInFolder(name)) return -1;
     // The folder is new, so every file is new: a name that exists already is a second
     // entry of the same name, which stops the copy like any refused name.
-    return _wopen(target, _O_WRONLY | _O_BINARY | _O_SEQUENTIAL | _O_CREAT | _O_EXCL, _S_IREAD | _S_IWRITE);
+    HANDLE created = CreateFileW(target, GENERIC_WRITE | DELETE, 0, nullptr, CREATE_NEW,
+                                 FILE_ATTRIBUTE_NORMAL | FILE_FLAG_SEQUENTIAL_SCAN, nullptr);
+    if (created == INVALID_HANDLE_VALUE) return -1;
+    int descriptor = -1;
+    if (CreatedUnderItsName(created, name))
+        descriptor = _open_osfhandle(reinterpret_cast<intptr_t>(created), _O_WRONLY | _O_BINARY);
+    if (descriptor == -1) {
+        DeleteOnClose(created);
+        CloseHandle(created);
+        return -1;
+    }
+    NoteUnpackProgress();
+    OutputFile = descriptor;
+    OutputLeft = file->cb;
+    return descriptor;
 }
 
 // The date and time through the descriptor's own handle (opening every file once more
@@ -168,11 +337,20 @@ static INT_PTR FinishFile(const FDINOTIFICATION* file)
     // The name was composed and accepted when the file was opened.
     wchar_t name[1000] = {};
     wchar_t target[1000] = {};
-    if (StoredName(file, name, 1000) && TargetPath(name, target, 1000))
+    if (StoredName(file, MB_ERR_INVALID_CHARS, name, 1000) && TargetPath(name, target, 1000))
         SetStoredDateAndAttributes(static_cast<int>(file->hf), target, file->date, file->time, file->attribs);
     else
         _close(static_cast<int>(file->hf));
     return 1;
+}
+
+// A file is whole when the library wrote every byte its entry declares, and only those.
+static INT_PTR CloseFile(const FDINOTIFICATION* file)
+{
+    bool whole = file->hf == OutputFile && OutputLeft == 0 && !OutputRefused;
+    OutputFile = -1;
+    if (whole) ++FilesCompleted;
+    return FinishFile(file);
 }
 
 static FNFDINOTIFY(CabinetNotify)
@@ -181,10 +359,58 @@ static FNFDINOTIFY(CabinetNotify)
     case fdintCOPY_FILE:
         return BeginFile(pfdin);
     case fdintCLOSE_FILE_INFO:
-        return FinishFile(pfdin);
+        return CloseFile(pfdin);
+    // Other cabinets of a set are never opened: the library would be handed this one
+    // again and ask for the next one for ever.
+    case fdintNEXT_CABINET:
+    case fdintPARTIAL_FILE:
+        return -1;
     default:
         return 0;
     }
+}
+
+bool DeclaredBytesFit(uint64_t declared, uint64_t available)
+{
+    constexpr uint64_t margin = 64ull << 20;
+    return declared <= available && available - declared >= margin;
+}
+
+// Room for the declared files on the folder's drive (what this user may use of it).
+static bool FreeSpaceAllows(uint64_t declaredBytes)
+{
+    ULARGE_INTEGER available;
+    return GetDiskFreeSpaceExW(ExtractFolderW, &available, nullptr, nullptr) &&
+           DeclaredBytesFit(declaredBytes, available.QuadPart);
+}
+
+UnpackState UnpackCheckedCabinet(HANDLE cabinet)
+{
+    StringCchCopyW(StatusText, StatusTextCapacity, ListHead);
+    CabinetLibrary library;
+    CabinetPlan plan;
+    if (!LoadCabinetLibrary(&library)) return UnpackState::NoContext;
+    if (!IsSoundCabinet(cabinet, &plan) || !FreeSpaceAllows(plan.declaredBytes)) return UnpackState::Stopped;
+    SetCheckedCabinet(cabinet);
+    FilesCompleted = 0;
+    OutputRefused = false;
+    // The library opens the cabinet through CabinetOpen, whatever it is called.
+    char name[] = "checked.cab", folder[] = "";
+    bool copied = true, destroyed = true;
+    // One pass per run of folders, each with a fresh context: the library keeps its
+    // decoders' state per pass.
+    for (int run = 0; run < plan.runs && copied; ++run) {
+        RunFirstFolder = run == 0 ? 0 : plan.runEnd[run - 1];
+        RunEndFolder = plan.runEnd[run];
+        HFDI context = library.create(CabinetAlloc, CabinetFree, CabinetOpen, CabinetRead, CabinetWrite, CabinetClose,
+                                      CabinetSeek, cpu80386, &CabinetError);
+        if (!context) return UnpackState::NoContext;
+        copied = library.copy(context, name, folder, 0, CabinetNotify, nullptr, nullptr) && !OutputRefused;
+        destroyed = library.destroy(context) && destroyed;
+    }
+    SetCheckedCabinet(INVALID_HANDLE_VALUE);
+    if (copied && FilesCompleted == plan.files) return UnpackState::Whole;
+    return copied || destroyed ? UnpackState::Stopped : UnpackState::Broken;
 }
 
 // Creates a time-named subfolder of `base` that no one made before: a name that is taken
@@ -238,19 +464,7 @@ static char* LastBackslash(char* path)
     return last;
 }
 
-// Unpacks the cabinet, checked first, from the descriptor CheckedCabinet.
-static bool CopyCabinet(const CabinetLibrary& library, HFDI context, const wchar_t* cabinetPathW, char* name,
-                        char* folder)
-{
-    CheckedCabinet = _wopen(cabinetPathW, _O_RDONLY | _O_BINARY);
-    if (CheckedCabinet == -1) return false;
-    bool copied = IsSoundCabinet(CheckedCabinet) && library.copy(context, name, folder, 0, CabinetNotify, nullptr, nullptr);
-    _close(CheckedCabinet);
-    CheckedCabinet = -1;
-    return copied;
-}
-
-bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
+CabinetOutcome ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
 {
     // The library takes the file name and its folder (with the backslash) apart. A path
     // that is not the exact form of the one shown is a cabinet that cannot be read.
@@ -261,10 +475,13 @@ bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
     if (lastBackslash) lastBackslash[1] = '\0';
     else cabinetPathA[0] = '\0';
 
-    // Without a folder of its own the cabinet is neither unpacked nor scanned.
-    bool haveFolder = PrepareExtractionFolder();
-    bool folderConverted =
-        haveFolder && ToSystemCodePageExactly(ExtractFolderW, ExtractFolder, ExtractFolderCapacity, GetACP());
+    // The library first: without it no folder is made. Without a folder of its own the
+    // cabinet is neither unpacked nor scanned.
+    CabinetLibrary library;
+    bool loaded = LoadCabinetLibrary(&library);
+    bool haveFolder = loaded && PrepareExtractionFolder();
+    if (!loaded) ExtractFolder[0] = '\0', ExtractFolderW[0] = L'\0';
+    bool folderConverted = haveFolder && ToSystemCodePageExactly(ExtractFolderW, ExtractFolder, ExtractFolderCapacity, GetACP());
 
     StringCchCatW(StatusText, StatusTextCapacity, cabinetPathW);
     StringCchCatW(StatusText, StatusTextCapacity, L"\r\n新建文件夹:");
@@ -278,21 +495,29 @@ bool ExtractCabinet(const wchar_t* cabinetPathW, char* cabinetPathA)
     StringCchCopyW(startText, StatusTextCapacity, StatusText);
     StringCchCopyW(StatusText, StatusTextCapacity, ListHead);
 
-    CabinetLibrary library;
-    HFDI context = nullptr;
-    if (LoadCabinetLibrary(&library))
-        context = library.create(CabinetAlloc, CabinetFree, CabinetOpen, CabinetRead, CabinetWrite, CabinetClose,
-                                 CabinetSeek, cpu80386, &CabinetError);
-    if (!context) {
+    UnpackState state = loaded ? UnpackState::Stopped : UnpackState::NoContext;
+    // A name too long for its buffer is a cabinet that cannot be opened. Nobody may write
+    // to the cabinet, rename or delete it from the check to the end of the copy.
+    if (folderConverted && nameFits) {
+        HANDLE cabinet = CreateFileW(cabinetPathW, GENERIC_READ, FILE_SHARE_READ, nullptr, OPEN_EXISTING,
+                                     FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (cabinet != INVALID_HANDLE_VALUE) {
+            state = UnpackInChild(cabinet);
+            CloseHandle(cabinet);
+        }
+    }
+    switch (state) {
+    case UnpackState::Whole:
+        return CabinetOutcome::Unpacked;
+    case UnpackState::NoContext:
         SetWindowTextW(InfoEdit, startText);
         MessageBoxW(InfoEdit, L"", L"", MB_OK);
-        return false;
+        return CabinetOutcome::NotRead;
+    case UnpackState::Broken:
+        SetWindowTextW(InfoEdit, wcscmp(StatusText, ListHead) != 0 ? StatusText : startText);
+        MessageBoxW(InfoEdit, L"error", L"", MB_OK);
+        return CabinetOutcome::NotRead;
+    default:
+        return CabinetOutcome::Stopped;
     }
-    // A name too long for its buffer is a cabinet that cannot be opened.
-    bool copied = folderConverted && nameFits && CopyCabinet(library, context, cabinetPathW, name, cabinetPathA);
-    bool destroyed = library.destroy(context);
-    if (copied || destroyed) return true;
-    SetWindowTextW(InfoEdit, wcscmp(StatusText, ListHead) != 0 ? StatusText : startText);
-    MessageBoxW(InfoEdit, L"error", L"", MB_OK);
-    return false;
 }

@@ -87,12 +87,15 @@ static void HandleDroppedCabinet(const wchar_t* path)
     ToSystemCodePageExactly(path, pathA, 1000, GetACP());
     // The program's folder and this cabinet's folder are held from their check until the
     // last control of the cabinet is registered: none of them can be renamed or replaced.
-    if (!ExtractCabinet(path, pathA)) {
+    CabinetOutcome outcome = ExtractCabinet(path, pathA);
+    if (outcome == CabinetOutcome::NotRead) {
         ReleaseProtectedFolders();
         return;
     }
 
-    bool anySucceeded = RegisterExtractedControls();
+    // A cabinet that did not unpack whole registers nothing: half a package is no package.
+    // Its files stay in its folder, listed.
+    bool anySucceeded = outcome == CabinetOutcome::Unpacked && RegisterExtractedControls();
     ReleaseProtectedFolders();
     SendMessageW(InfoEdit, WM_VSCROLL, SB_BOTTOM, 0);
     StringCchCatW(StatusText, StatusTextCapacity, anySucceeded ? CabinetSucceeded : CabinetFailed);

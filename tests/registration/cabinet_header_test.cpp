@@ -98,39 +98,46 @@ TEST_F(CabinetHeaderTest, FalseOrCutDescriptionsAreUnreadableCabinets)
     EXPECT_TRUE(answer.Seen().empty());
 }
 
-// The header's optional parts are read past, not taken for folder or file entries.
-TEST_F(CabinetHeaderTest, ReservedAreasAndSetNamesAreReadPast)
+// The header's optional parts are read past, not taken for folder or file entries. A
+// cabinet that names the one before it in its set is read like any other (no file of it
+// continues from there); one that names a next one is refused: the library would ask for
+// that one.
+TEST_F(CabinetHeaderTest, ReservedAreasAndThePreviousCabinetsNameAreReadPast)
 {
     CabinetLayout reserved;
     reserved.reserve = true;
     reserved.headerReserve = 60;
     reserved.folderReserve = 7;
     reserved.dataReserve = 5;
-    CabinetLayout set;
-    set.previous = "first.cab";
-    set.next = "third.cab";
+    CabinetLayout previous;
+    previous.previous = "first.cab";
     CabinetLayout both = reserved;
-    both.previous = "p.cab";
-    both.next = std::string(250, 'n');
-    for (const CabinetLayout* layout : {&reserved, &set, &both}) {
+    both.previous = std::string(250, 'p');
+    for (const CabinetLayout* layout : {&reserved, &previous, &both}) {
         SCOPED_TRACE(layout->previous + "/" + std::to_string(layout->headerReserve));
         Drop(BuildCabinet({{"a.txt", "alpha"}, {"b.txt", std::string(70000, 'b')}}, *layout));
         EXPECT_EQ(ReadBytes(ExtractionFolder() + L"a.txt"), "alpha");
         EXPECT_EQ(ReadBytes(ExtractionFolder() + L"b.txt"), std::string(70000, 'b'));
     }
+    CabinetLayout next = previous;
+    next.next = "third.cab";
+    Drop(BuildCabinet({{"a.txt", "alpha"}}, next));
+    EXPECT_EQ(WindowText(InfoEdit), ListHead + CabinetFailed);
+    EXPECT_FALSE(FileExists(ExtractionFolder() + L"a.txt"));
 }
 
-TEST_F(CabinetHeaderTest, ThreeThousandFilesAreUnpackedWithABoundedList)
+TEST_F(CabinetHeaderTest, AsManyFilesAsTheBoundAreUnpackedWithABoundedList)
 {
     std::vector<CabinetEntry> entries;
-    for (int i = 0; i < 3000; ++i) entries.push_back({"f" + std::to_string(i) + ".txt", std::to_string(i)});
+    for (uint32_t i = 0; i < MaxCabinetFiles; ++i) entries.push_back({"f" + std::to_string(i) + ".txt", std::to_string(i)});
     TextHistory history(InfoEdit);
     Drop(BuildCabinet(entries));
     for (const std::wstring& text : history.texts) EXPECT_LE(text.size(), 999u);
     std::wstring shown = WindowText(InfoEdit);
     EXPECT_EQ(shown.substr(shown.size() - 5 - CabinetFailed.size()), L"...\r\n" + CabinetFailed);
     EXPECT_EQ(ReadBytes(ExtractionFolder() + L"f0.txt"), "0");
-    EXPECT_EQ(ReadBytes(ExtractionFolder() + L"f2999.txt"), "2999");
+    std::wstring last = L"f" + std::to_wstring(MaxCabinetFiles - 1) + L".txt";
+    EXPECT_EQ(ReadBytes(ExtractionFolder() + last), std::to_string(MaxCabinetFiles - 1));
 }
 
 }  // namespace

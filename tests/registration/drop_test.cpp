@@ -281,7 +281,9 @@ TEST_F(DropTest, ACabinetNameTheCodePageCannotExpressExactlyIsNeverBestFitted)
     EXPECT_EQ(std::wstring(StatusText), Resting);
 }
 
-TEST_F(DropTest, AStoredFolderPartStopsTheCopyAfterTheFilesBeforeIt)
+// A cabinet whose copy stops part-way registers nothing: the files before the stop stay
+// in the folder and in the list, then the failure line.
+TEST_F(DropTest, ACabinetThatStopsPartWayRegistersNothingAndKeepsItsFiles)
 {
     WaitForFreshExtractionSecond();
     MessageBoxAnswerer answer(IDOK);
@@ -292,8 +294,10 @@ TEST_F(DropTest, AStoredFolderPartStopsTheCopyAfterTheFilesBeforeIt)
     Forget(before);
     std::wstring shownFolder = ShownExtractionFolder();
     EXPECT_EQ(WindowText(InfoEdit), ListHead + shownFolder + L"ZEMA.CabBefore.ocx\r\n" + shownFolder +
-                                        L"x86\\ZEMA.CabInside.ocx\r\n" + CabinetOk);
-    EXPECT_TRUE(FixtureRegistered(FixtureIdentityFromFileName(before), before));
+                                        L"x86\\ZEMA.CabInside.ocx\r\n" + CabinetFailed);
+    EXPECT_EQ(ReadBytes(before), dll);
+    EXPECT_FALSE(FileExists(FixtureCallRecordPath(before))) << "the control ran";
+    EXPECT_FALSE(ClassesKeyExists(L"ZEMA.CabBefore"));
     EXPECT_FALSE(FileExists(target + L"ZEMA.CabAfter.ocx"));
     EXPECT_FALSE(ClassesKeyExists(L"ZEMA.CabAfter"));
     EXPECT_FALSE(ClassesKeyExists(L"ZEMA.CabInside"));
