@@ -83,12 +83,14 @@ open_lane() {
 # close_lanes DIR: ends the servers of the lanes that open_lanes made in DIR, then their
 # displays.
 close_lanes() {
-  local lane
+  local lane pids=()
   for lane in "$1"/[0-9]*/; do
     lane=${lane%/}
-    if [[ -d $lane/prefix ]]; then WINEPREFIX=$lane/prefix wineserver -k 2>/dev/null || true; fi
-    if [[ -f $lane/xvfb.pid ]]; then kill "$(cat "$lane/xvfb.pid")" 2>/dev/null || true; fi
+    (if [[ -d $lane/prefix ]]; then WINEPREFIX=$lane/prefix wineserver -k 2>/dev/null || true; fi
+     if [[ -f $lane/xvfb.pid ]]; then kill "$(cat "$lane/xvfb.pid")" 2>/dev/null || true; fi) &
+    pids+=($!)
   done
+  for lane in "${pids[@]}"; do wait "$lane"; done
 }
 
 # lane_tests_file DIR BUILD: DIR's CTest file: every test of BUILD, each needing one lane.

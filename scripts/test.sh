@@ -7,7 +7,7 @@
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
-lanes=${TEST_LANES:-2}
+lanes=${TEST_LANES:-3}
 if [[ ! $lanes =~ ^[1-9][0-9]*$ ]]; then
   echo "TEST_LANES must be a number of lanes, 1 or more (not '$lanes')" >&2
   exit 2
