@@ -94,14 +94,18 @@ close_lanes() {
 }
 
 # lane_tests_file DIR BUILD: DIR's CTest file: every test of BUILD, each needing one lane.
-# CTest lists the tests (the discovered ones too) from the environment of a lane.
+# CTest lists the tests (discovering those of the test programs) in the prefix and on the
+# display in effect.
 lane_tests_file() {
-  local dir=$1 build=$2
+  local dir=$1 build=$2 listing
+  listing=$(ctest --test-dir "$build" --show-only=json-v1) || {
+    echo "CTest could not list the tests of $build" >&2
+    return 1
+  }
   {
     echo "subdirs([==[$build]==])"
-    ctest --test-dir "$build" --show-only=json-v1 |
-      python3 -c 'import json, sys
+    python3 -c 'import json, sys
 for test in json.load(sys.stdin)["tests"]:
-    print("set_tests_properties([==[%s]==] PROPERTIES RESOURCE_GROUPS lanes:1)" % test["name"])'
+    print("set_tests_properties([==[%s]==] PROPERTIES RESOURCE_GROUPS lanes:1)" % test["name"])' <<<"$listing"
   } >"$dir/CTestTestfile.cmake"
 }
