@@ -21,8 +21,9 @@ cmake --build "$build" -j"$(nproc)"
 source "$root/scripts/wine-env.sh"
 source "$root/scripts/test-lanes.sh"
 
-# Both passes' prefixes are made in code page 1252 (the code page follows LC_ALL, which
-# the CodePage tests check). pass_<arch>: the pass's code page and what it runs.
+# The passes: each one's code page, and the tests it runs (the second one, the tests whose
+# outcome depends on the prefix and the code page). Both prefixes are made in code page
+# 1252: the code page follows LC_ALL, which the CodePage tests check.
 archs=(win64 win32)
 declare -A code_page=([win64]=1252 [win32]=936)
 declare -A only=([win64]="" [win32]="-L both-prefixes")
@@ -34,7 +35,17 @@ done
 for pid in "${pids[@]}"; do wait "$pid"; done
 
 for arch in "${archs[@]}"; do reset_lanes "$build/lanes/$arch" "$lanes"; done
-trap 'for arch in "${archs[@]}"; do close_lanes "$build/lanes/$arch"; done' EXIT
+# An interrupted run ends its passes and its lanes too (a lane's server and desktop would
+# outlive its tests). passes: the process groups of the passes still running.
+declare -A passes=()
+end_run() {
+  local pass
+  for pass in "${passes[@]}"; do kill -TERM -- "-$pass" 2>/dev/null || true; done
+  for pass in "${archs[@]}"; do close_lanes "$build/lanes/$pass"; done
+}
+trap end_run EXIT
+trap 'exit 130' INT
+trap 'exit 143' TERM
 pids=()
 for arch in "${archs[@]}"; do
   (use_code_page "${code_page[$arch]}"
@@ -49,27 +60,29 @@ for pid in "${pids[@]}"; do wait "$pid"; done
  lane_tests_file "$build/lanes/win64" "$build")
 cp "$build/lanes/win64/CTestTestfile.cmake" "$build/lanes/win32/"
 
-# run_pass ARCH: runs the pass's tests in its lanes; its output goes to the pass's log.
+# run_pass ARCH: in a subshell, runs the pass's tests in its lanes as a process group of its
+# own (a subshell of a script never leads one, so setsid makes CTest's pid the group's);
+# the output goes to the pass's log.
 run_pass() {
   local dir=$build/lanes/$1
   use_code_page "${code_page[$1]}"
   export TEST_LANES_DIR=$dir WINEPREFIX=$dir/outside-a-lane
   unset DISPLAY
   # shellcheck disable=SC2086  # the label option is two words
-  ctest --test-dir "$dir" --resource-spec-file "$dir/lanes.json" -j"$lanes" \
-        --output-on-failure ${only[$1]} >"$dir/ctest.log" 2>&1
+  exec setsid ctest --test-dir "$dir" --resource-spec-file "$dir/lanes.json" -j"$lanes" \
+    --output-on-failure ${only[$1]} >"$dir/ctest.log" 2>&1
 }
 
 echo "== both passes side by side, $lanes lanes each (TEST_LANES); their output follows when both have ended"
-pids=()
 for arch in "${archs[@]}"; do
   run_pass "$arch" &
-  pids+=($!)
+  passes[$arch]=$!
 done
 declare -A result
 status=0
-for i in "${!archs[@]}"; do
-  if wait "${pids[$i]}"; then result[${archs[$i]}]=passed; else result[${archs[$i]}]=FAILED; status=1; fi
+for arch in "${archs[@]}"; do
+  if wait "${passes[$arch]}"; then result[$arch]=passed; else result[$arch]=FAILED; status=1; fi
+  unset "passes[$arch]"
 done
 for arch in "${archs[@]}"; do
   echo "== tests in the $arch prefix, code page ${code_page[$arch]} ($build/lanes/$arch/ctest.log)"
