@@ -53,7 +53,9 @@ open_lanes() {
     open_lane "$dir/$id" "$prefix" "$@" &
     pids+=($!)
   done
-  for id in "${pids[@]}"; do wait "$id" || status=1; done
+  for id in "${!pids[@]}"; do
+    wait "${pids[$id]}" || { echo "lane $id of $dir did not start" >&2; status=1; }
+  done
   # Outside a lane no Wine program may run: WINEPREFIX names this file, which Wine refuses.
   echo "Not a prefix: a test that runs Wine calls enter_lane (scripts/test-lanes.sh)." >"$dir/outside-a-lane"
   {
