@@ -73,7 +73,7 @@ run_pass() {
     --output-on-failure ${only[$1]} >"$dir/ctest.log" 2>&1
 }
 
-echo "== both passes side by side, $lanes lanes each (TEST_LANES); their output follows when both have ended"
+echo "== both passes side by side, each in TEST_LANES=$lanes lanes; their output follows when both have ended"
 for arch in "${archs[@]}"; do
   run_pass "$arch" &
   passes[$arch]=$!
