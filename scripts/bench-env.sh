@@ -9,5 +9,5 @@ prepare_benchmark() {
   configure_build "$build"
   cmake --build "$build" --target "$1" -j"$(nproc)" >/dev/null
   export WINEPREFIX=$build/wine-win64
-  make_prefix "$WINEPREFIX" win64
+  make_test_prefix "$WINEPREFIX" win64
 }

@@ -85,15 +85,34 @@ make_prefix() {
   touch "$marker"
 }
 
+# make_test_prefix DIR win64|win32: a prefix of the tests, made once. Its windows are
+# unmanaged: no window manager runs on the tests' virtual displays, and Wine's X11 driver
+# waits for one (about 2 s) whenever a managed window closes. Only the test prefixes: a
+# user's own windows stay managed.
+make_test_prefix() {
+  local prefix=$1 marker=$1/.unmanaged-windows
+  make_prefix "$prefix" "$2" || return 1
+  [[ -f $marker ]] && return 0
+  WINEPREFIX=$prefix wine reg add 'HKCU\Software\Wine\X11 Driver' /v Managed /d N /f >/dev/null 2>&1 || return 1
+  WINEPREFIX=$prefix timeout 120 wineserver -w
+  touch "$marker"
+}
+
+# start_xvfb: starts a virtual display of its own; sets XVFB_PID and XVFB_DISPLAY.
+start_xvfb() {
+  local fifo number; fifo=$(mktemp -u); mkfifo "$fifo"
+  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
+  XVFB_PID=$!
+  read -r number <"$fifo"; rm -f "$fifo"
+  XVFB_DISPLAY=":$number"
+}
+
 # start_display: starts Xvfb on a free display unless DISPLAY is usable; sets XVFB_PID.
 start_display() {
   XVFB_PID=""
   if [[ -n ${DISPLAY:-} ]] && xdpyinfo >/dev/null 2>&1; then return 0; fi
-  local fifo; fifo=$(mktemp -u); mkfifo "$fifo"
-  Xvfb -displayfd 3 -screen 0 1280x1024x24 -nolisten tcp 3>"$fifo" >/dev/null 2>&1 &
-  XVFB_PID=$!
-  local number; read -r number <"$fifo"; rm -f "$fifo"
-  export DISPLAY=":$number"
+  start_xvfb
+  export DISPLAY=$XVFB_DISPLAY
 }
 
 stop_display() {

@@ -5,6 +5,8 @@
 # Usage: WINEPREFIX=<made test prefix> own-prefix-run-test.sh <source dir> <build dir> <fixture_com_server.dll>
 set -euo pipefail
 root=$1 build=$2 fixture=$3
+source "$root/scripts/test-lanes.sh"
+enter_lane
 : "${WINEPREFIX:?WINEPREFIX must name the test prefix (see scripts/test.sh)}"
 source "$root/scripts/wine-env.sh"
 
@@ -21,6 +23,10 @@ for system in system32 syswow64; do
 done
 
 in_user() { WINEPREFIX=$user wine "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+# A user's windows are managed: the test prefix's unmanaged windows (make_test_prefix in
+# scripts/wine-env.sh) are not the user's, and the run command must leave that alone.
+x11='HKCU\Software\Wine\X11 Driver'
+in_user reg delete "$x11" /v Managed /f >/dev/null || true
 key='HKLM\Software\Microsoft\Windows NT\CurrentVersion\FontSubstitutes'
 # The prefix maps "宋体" to a face of its own and "楷体" to none, in both views (which
 # Wine links: a value deleted or set in one is so in the other).
@@ -63,4 +69,5 @@ $actual"
 done
 [[ $(run_prefix) == "$before" ]] || fail "the build folder's run prefix was touched"
 in_user reg query 'HKCR\ZEMA.OwnPrefix' /reg:32 >/dev/null || fail "the registered control is gone"
+in_user reg query "$x11" /v Managed >/dev/null && fail "the run command set how the prefix's windows are managed"
 echo "runs in $user: mappings added once, the prefix's own kept"

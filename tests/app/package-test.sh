@@ -4,6 +4,8 @@
 # Usage: package-test.sh <build dir> <README.md> <package name> <app_tests.exe>
 set -euo pipefail
 build=$1 readme=$2 name=$3 tests=$4
+source "$(dirname "$0")/../../scripts/test-lanes.sh"
+enter_lane
 : "${WINEPREFIX:?WINEPREFIX must name the test prefix (see scripts/test.sh)}"
 
 cmake --build "$build" --target package >/dev/null
