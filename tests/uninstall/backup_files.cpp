@@ -58,7 +58,10 @@ DWORD ImportBackup(const std::wstring& name)
 {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    return RunToEnd(L"\"" + std::wstring(system) + L"\\reg.exe\" import \"" + BackupFolder() + name + L"\" /reg:32");
+    // The file names each key by its stored path, "Wow6432Node" included: on 64-bit
+    // Windows it is read in the 64-bit view, where those paths lead.
+    return RunToEnd(L"\"" + std::wstring(system) + L"\\reg.exe\" import \"" + BackupFolder() + name + L"\"" +
+                    (RunsUnderWow64() ? L" /reg:64" : L""));
 }
 
 bool IsBackupNamed(const std::wstring& name, const std::wstring& fileNamePart, long long from, long long to)
@@ -74,7 +77,7 @@ bool IsBackupNamed(const std::wstring& name, const std::wstring& fileNamePart, l
 
 std::vector<std::wstring> UninstallRootsDump(const std::vector<std::wstring>& progIds)
 {
-    std::vector<std::wstring> roots = {L"CLSID", L"Interface", L"TypeLib", L".qmc", L".qmx"};
+    std::vector<std::wstring> roots = {L"CLSID", L"Interface", L"TypeLib", L"AppID", L".qmc", L".qmx"};
     // Under WOW64 this 32-bit process sees the twins as the same keys: dumped once.
     if (!RunsUnderWow64())
         roots.insert(roots.end(), {L"Wow6432Node\\CLSID", L"Wow6432Node\\Interface", L"Wow6432Node\\TypeLib"});
@@ -85,6 +88,10 @@ std::vector<std::wstring> UninstallRootsDump(const std::vector<std::wstring>& pr
         std::vector<std::wstring> dump = DumpTree(root);
         lines.insert(lines.end(), dump.begin(), dump.end());
     }
+    // The 64-bit view's own class and interface keys; the rest of it is shared.
+    if (RunsUnderWow64())
+        for (const wchar_t* root : {L"CLSID", L"Interface"})
+            for (const std::wstring& line : DumpTreeIn(KEY_WOW64_64KEY, root)) lines.push_back(L"64-bit view: " + line);
     return lines;
 }
 

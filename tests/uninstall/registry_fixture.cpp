@@ -1,6 +1,7 @@
 #include "tests/uninstall/registry_fixture.h"
 
 #include "app/app.h"
+#include "uninstall/uninstall.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>
@@ -20,6 +21,38 @@ void CreateKey(const std::wstring& path, const wchar_t* defaultValue)
         RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue),
                        static_cast<DWORD>((wcslen(defaultValue) + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
+}
+
+void CreateKeyIn(REGSAM view, const std::wstring& path, const wchar_t* defaultValue)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS)
+        << "cannot create " << std::string(path.begin(), path.end());
+    if (defaultValue)
+        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue),
+                       static_cast<DWORD>((wcslen(defaultValue) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+bool KeyExistsIn(REGSAM view, const std::wstring& path)
+{
+    HKEY key;
+    LONG result = RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE | view, &key);
+    if (result == ERROR_SUCCESS) RegCloseKey(key);
+    return result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED;
+}
+
+void RemoveTreeIn(REGSAM view, const std::wstring& path)
+{
+    HKEY root;
+    wchar_t buffer[KeyTreePathUnits] = {};
+    if (path.empty() || CopyKeyPath(path.c_str(), buffer) != S_OK ||
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ | view, &root) != ERROR_SUCCESS)
+        return;
+    DeleteKeyTree(root, view, buffer);
+    RegCloseKey(root);
 }
 
 void SetDwordValue(const std::wstring& path, const wchar_t* name, DWORD value)
@@ -42,6 +75,8 @@ bool KeyExists(const std::wstring& path)
 void RemoveTree(const std::wstring& path)
 {
     if (path.empty()) return;
+    // By handles first: the platform's own call gives up on trees of a hundred levels.
+    RemoveTreeIn(0, path);
     RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
     RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
 }
@@ -81,34 +116,56 @@ static std::wstring Hex(const BYTE* data, DWORD size)
     return text;
 }
 
-static void DumpInto(const std::wstring& path, std::vector<std::wstring>& lines)
+static std::vector<std::wstring> SubkeyNamesIn(REGSAM view, const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return names;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[512];
+        DWORD length = 512;
+        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+static void DumpInto(REGSAM view, const std::wstring& path, std::vector<std::wstring>& lines)
 {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
         lines.push_back(path + L" (cannot be opened)");
         return;
     }
     lines.push_back(path);
+    // On the heap: trees of a hundred levels are dumped too.
+    std::vector<wchar_t> name(16384);
+    std::vector<BYTE> data(4096);
     for (DWORD index = 0;; ++index) {
-        wchar_t name[16384];
-        DWORD nameLength = 16384;
-        BYTE data[4096];
-        DWORD dataSize = sizeof data;
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
         DWORD type = 0;
-        if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
-        lines.push_back(path + L" | " + std::wstring(name, nameLength) + L" | " + std::to_wstring(type) + L" | " +
-                        Hex(data, dataSize));
+        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS)
+            break;
+        lines.push_back(path + L" | " + std::wstring(name.data(), nameLength) + L" | " + std::to_wstring(type) +
+                        L" | " + Hex(data.data(), dataSize));
     }
     RegCloseKey(key);
-    for (const std::wstring& child : SubkeyNames(path)) DumpInto(path + L"\\" + child, lines);
+    for (const std::wstring& child : SubkeyNamesIn(view, path)) DumpInto(view, path + L"\\" + child, lines);
+}
+
+std::vector<std::wstring> DumpTreeIn(REGSAM view, const std::wstring& path)
+{
+    std::vector<std::wstring> lines;
+    DumpInto(view, path, lines);
+    std::sort(lines.begin(), lines.end());
+    return lines;
 }
 
 std::vector<std::wstring> DumpTree(const std::wstring& path)
 {
-    std::vector<std::wstring> lines;
-    DumpInto(path, lines);
-    std::sort(lines.begin(), lines.end());
-    return lines;
+    return DumpTreeIn(0, path);
 }
 
 static const wchar_t* const CensusRoots[] = {
@@ -365,4 +422,164 @@ void RegistryGuard::End()
     }
     EXPECT_EQ(now, sentinelDump_) << "a sentinel key changed";
     for (const std::wstring& root : SentinelRoots()) RemoveTree(root);
+}
+
+namespace {
+struct CountedString {
+    USHORT length;
+    USHORT room;
+    const wchar_t* buffer;
+};
+struct ObjectAttributes {
+    ULONG length;
+    HANDLE root;
+    CountedString* name;
+    ULONG attributes;
+    void* security;
+    void* quality;
+};
+using NtCreateKeyFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*, ULONG, void*, ULONG, ULONG*);
+using NtOpenKeyFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*);
+using NtSetValueKeyFunction = LONG(WINAPI*)(HANDLE, CountedString*, ULONG, ULONG, const void*, ULONG);
+using NtDeleteKeyFunction = LONG(WINAPI*)(HANDLE);
+const ULONG CaseInsensitive = 0x40;
+const ULONG OpenLink = 0x100;
+
+template <typename Function>
+Function Native(const char* name)
+{
+    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), name)));
+}
+
+CountedString Counted(const std::wstring& text)
+{
+    USHORT bytes = static_cast<USHORT>(text.size() * sizeof(wchar_t));
+    return {bytes, bytes, text.data()};
+}
+
+// Creates (or opens) `name`, counted, below the open `parent`.
+HANDLE CreateNative(HKEY parent, const std::wstring& name, ULONG options)
+{
+    CountedString counted = Counted(name);
+    ObjectAttributes attributes = {sizeof attributes, parent, &counted, CaseInsensitive, nullptr, nullptr};
+    HANDLE key = nullptr;
+    ULONG disposition = 0;
+    if (Native<NtCreateKeyFunction>("NtCreateKey")(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, options,
+                                                    &disposition) != 0)
+        return nullptr;
+    return key;
+}
+
+// A real handle, never a predefined one, which the native calls do not take.
+HKEY OpenClasses(const std::wstring& path)
+{
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\Classes" + (path.empty() ? L"" : L"\\" + path)).c_str(), 0,
+                  KEY_ALL_ACCESS, &key);
+    return key;
+}
+}  // namespace
+
+bool MakeRegistryLink(const std::wstring& path, const std::wstring& target)
+{
+    size_t last = path.find_last_of(L'\\');
+    std::wstring parentPath = last == std::wstring::npos ? L"" : path.substr(0, last);
+    HKEY parent = OpenClasses(parentPath);
+    if (!parent) return false;
+    HANDLE link = CreateNative(parent, path.substr(last == std::wstring::npos ? 0 : last + 1), REG_OPTION_CREATE_LINK);
+    RegCloseKey(parent);
+    if (!link) return false;
+    bool made = RegSetValueExW(static_cast<HKEY>(link), L"SymbolicLinkValue", 0, REG_LINK,
+                               reinterpret_cast<const BYTE*>(target.c_str()),
+                               static_cast<DWORD>(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
+    CloseHandle(link);
+    return made;
+}
+
+void RemoveRegistryLink(const std::wstring& path)
+{
+    HKEY link;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &link) != ERROR_SUCCESS)
+        return;
+    Native<NtDeleteKeyFunction>("NtDeleteKey")(link);
+    RegCloseKey(link);
+}
+
+bool CreateKeyWithCountedName(const std::wstring& parent, const std::wstring& name)
+{
+    HKEY key = OpenClasses(parent);
+    if (!key) return false;
+    HANDLE made = CreateNative(key, name, 0);
+    RegCloseKey(key);
+    if (made) CloseHandle(made);
+    return made != nullptr;
+}
+
+void RemoveKeyWithCountedName(const std::wstring& parent, const std::wstring& name)
+{
+    HKEY key = OpenClasses(parent);
+    if (!key) return;
+    CountedString counted = Counted(name);
+    ObjectAttributes attributes = {sizeof attributes, key, &counted, CaseInsensitive, nullptr, nullptr};
+    HANDLE child = nullptr;
+    if (Native<NtOpenKeyFunction>("NtOpenKey")(&child, KEY_ALL_ACCESS, &attributes) == 0) {
+        Native<NtDeleteKeyFunction>("NtDeleteKey")(child);
+        CloseHandle(child);
+    }
+    RegCloseKey(key);
+}
+
+bool SetValueWithCountedName(const std::wstring& path, const std::wstring& name, const std::wstring& data)
+{
+    HKEY key = OpenClasses(path);
+    if (!key) return false;
+    CountedString counted = Counted(name);
+    bool set = Native<NtSetValueKeyFunction>("NtSetValueKey")(key, &counted, 0, REG_SZ, data.c_str(),
+                                                               static_cast<ULONG>((data.size() + 1) * sizeof(wchar_t))) == 0;
+    RegCloseKey(key);
+    return set;
+}
+
+std::wstring MakeLinkTarget(const std::wstring& path)
+{
+    RemoveLinkTarget(path);
+    HKEY key;
+    // The 64-bit view where there is one: a link names the key where it is stored.
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\" + path + L"\\Child").c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        const wchar_t value[] = L"must survive";
+        RegSetValueExW(key, L"Marker", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof value);
+        RegCloseKey(key);
+    }
+    return L"\\REGISTRY\\Machine\\Software\\" + path;
+}
+
+void RemoveLinkTarget(const std::wstring& path)
+{
+    HKEY software;
+    wchar_t buffer[KeyTreePathUnits] = {};
+    if (CopyKeyPath(path.c_str(), buffer) != S_OK ||
+        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ | KEY_WOW64_64KEY, &software) != ERROR_SUCCESS)
+        return;
+    DeleteKeyTree(software, KEY_WOW64_64KEY, buffer);
+    RegCloseKey(software);
+}
+
+std::vector<std::wstring> DumpLinkTarget(const std::wstring& path)
+{
+    std::vector<std::wstring> lines;
+    for (const wchar_t* below : {L"", L"\\Child"}) {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\" + path + below).c_str(), 0,
+                          KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+            lines.push_back(path + below + L" (missing)");
+            continue;
+        }
+        wchar_t value[64] = {};
+        DWORD size = sizeof value - sizeof(wchar_t);
+        RegQueryValueExW(key, L"Marker", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+        lines.push_back(path + below + L" " + value);
+        RegCloseKey(key);
+    }
+    return lines;
 }
