@@ -1,6 +1,6 @@
 #include "tests/registration/registration_test_support.h"
 
-#include "uninstall/uninstall.h"
+#include "tests/support/native_registry.h"
 
 #include <algorithm>
 #include <cstdint>
@@ -103,36 +103,17 @@ std::wstring ClassesDefault(const std::wstring& path)
     return value;
 }
 
-static void DeleteClassesTree(const std::wstring& path)
-{
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
-}
-
-// Deletes a tree of a registry view by its handles: a 64-bit copy of the fixture registers
-// in the 64-bit view, and a test may have planted a hundred levels below a key, which the
-// platform's own tree deletion gives up on.
-static void DeleteTreeIn(REGSAM view, const std::wstring& path)
-{
-    HKEY root;
-    wchar_t buffer[KeyTreePathUnits] = {};
-    if (CopyKeyPath(path.c_str(), buffer) != S_OK ||
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ | view, &root) != ERROR_SUCCESS)
-        return;
-    DeleteKeyTree(root, view, buffer);
-    RegCloseKey(root);
-}
-
 void RemoveFixtureKeys(const FixtureIdentity& id)
 {
     std::vector<std::wstring> trees = {id.progId, L"CLSID\\" + id.clsid, L"TypeLib\\" + id.typeLib};
     for (const std::wstring& iid : id.interfaces) trees.push_back(L"Interface\\" + iid);
     if (id.full)
         trees.insert(trees.end(), {id.versionedProgId, L"AppID\\" + id.appId, L"Interface\\" + id.outsideInterface});
+    // By handles, in both views: a 64-bit copy of the fixture registers in the 64-bit view,
+    // and a test may plant a hundred levels or a link below a key.
     for (const std::wstring& tree : trees) {
-        DeleteTreeIn(0, tree);
-        DeleteTreeIn(KEY_WOW64_64KEY, tree);
-        DeleteClassesTree(tree);
+        DeleteClassesTreeIn(0, tree);
+        DeleteClassesTreeIn(KEY_WOW64_64KEY, tree);
     }
 }
 

@@ -5,6 +5,7 @@
 #include "tests/registration/registration_test_support.h"
 #include "tests/support/child_process.h"
 #include "tests/support/message_box_answerer.h"
+#include "tests/support/native_registry.h"
 #include "tests/uninstall/backup_files.h"
 #include "tests/uninstall/end_to_end_fixture.h"
 #include "tests/uninstall/registry_fixture.h"
@@ -141,10 +142,7 @@ TEST_F(UninstallFaults, AProgIdThatIsALinkLeavesWhatItLeadsTo)
     }
 
     EXPECT_EQ(DumpLinkTarget(LinkTargetPath), targetBefore);
-    HKEY link;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, progId.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &link), ERROR_SUCCESS);
-    EXPECT_TRUE(IsRegistryLink(link));
-    RegCloseKey(link);
+    EXPECT_TRUE(IsLinkKey(HKEY_CLASSES_ROOT, progId));
     RemoveRegistryLink(progId);
 }
 

@@ -1,6 +1,7 @@
 #include "tests/uninstall/registry_fixture.h"
 
 #include "app/app.h"
+#include "tests/support/native_registry.h"
 #include "uninstall/uninstall.h"
 
 #include <gtest/gtest.h>
@@ -46,13 +47,7 @@ bool KeyExistsIn(REGSAM view, const std::wstring& path)
 
 void RemoveTreeIn(REGSAM view, const std::wstring& path)
 {
-    HKEY root;
-    wchar_t buffer[KeyTreePathUnits] = {};
-    if (path.empty() || CopyKeyPath(path.c_str(), buffer) != S_OK ||
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software\\Classes", 0, KEY_READ | view, &root) != ERROR_SUCCESS)
-        return;
-    DeleteKeyTree(root, view, buffer);
-    RegCloseKey(root);
+    DeleteClassesTreeIn(view, path);
 }
 
 void SetDwordValue(const std::wstring& path, const wchar_t* name, DWORD value)
@@ -74,11 +69,9 @@ bool KeyExists(const std::wstring& path)
 
 void RemoveTree(const std::wstring& path)
 {
-    if (path.empty()) return;
-    // By handles first: the platform's own call gives up on trees of a hundred levels.
+    // By handles: the platform's own call follows links and gives up on trees of a hundred
+    // levels.
     RemoveTreeIn(0, path);
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
 }
 
 std::vector<std::wstring> SubkeyNames(const std::wstring& path)
@@ -425,51 +418,6 @@ void RegistryGuard::End()
 }
 
 namespace {
-struct CountedString {
-    USHORT length;
-    USHORT room;
-    const wchar_t* buffer;
-};
-struct ObjectAttributes {
-    ULONG length;
-    HANDLE root;
-    CountedString* name;
-    ULONG attributes;
-    void* security;
-    void* quality;
-};
-using NtCreateKeyFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*, ULONG, void*, ULONG, ULONG*);
-using NtOpenKeyFunction = LONG(WINAPI*)(HANDLE*, ACCESS_MASK, ObjectAttributes*);
-using NtSetValueKeyFunction = LONG(WINAPI*)(HANDLE, CountedString*, ULONG, ULONG, const void*, ULONG);
-using NtDeleteKeyFunction = LONG(WINAPI*)(HANDLE);
-const ULONG CaseInsensitive = 0x40;
-const ULONG OpenLink = 0x100;
-
-template <typename Function>
-Function Native(const char* name)
-{
-    return reinterpret_cast<Function>(reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), name)));
-}
-
-CountedString Counted(const std::wstring& text)
-{
-    USHORT bytes = static_cast<USHORT>(text.size() * sizeof(wchar_t));
-    return {bytes, bytes, text.data()};
-}
-
-// Creates (or opens) `name`, counted, below the open `parent`.
-HANDLE CreateNative(HKEY parent, const std::wstring& name, ULONG options)
-{
-    CountedString counted = Counted(name);
-    ObjectAttributes attributes = {sizeof attributes, parent, &counted, CaseInsensitive, nullptr, nullptr};
-    HANDLE key = nullptr;
-    ULONG disposition = 0;
-    if (Native<NtCreateKeyFunction>("NtCreateKey")(&key, KEY_ALL_ACCESS, &attributes, 0, nullptr, options,
-                                                    &disposition) != 0)
-        return nullptr;
-    return key;
-}
-
 // A real handle, never a predefined one, which the native calls do not take.
 HKEY OpenClasses(const std::wstring& path)
 {
@@ -478,54 +426,45 @@ HKEY OpenClasses(const std::wstring& path)
                   KEY_ALL_ACCESS, &key);
     return key;
 }
+
+// `path` split into the path of its parent and its own name.
+std::pair<std::wstring, std::wstring> ParentAndName(const std::wstring& path)
+{
+    size_t last = path.find_last_of(L'\\');
+    if (last == std::wstring::npos) return {L"", path};
+    return {path.substr(0, last), path.substr(last + 1)};
+}
 }  // namespace
 
 bool MakeRegistryLink(const std::wstring& path, const std::wstring& target)
 {
-    size_t last = path.find_last_of(L'\\');
-    std::wstring parentPath = last == std::wstring::npos ? L"" : path.substr(0, last);
-    HKEY parent = OpenClasses(parentPath);
+    std::pair<std::wstring, std::wstring> split = ParentAndName(path);
+    HKEY parent = OpenClasses(split.first);
     if (!parent) return false;
-    HANDLE link = CreateNative(parent, path.substr(last == std::wstring::npos ? 0 : last + 1), REG_OPTION_CREATE_LINK);
+    bool made = CreateNativeKey(parent, split.second, &target);
     RegCloseKey(parent);
-    if (!link) return false;
-    bool made = RegSetValueExW(static_cast<HKEY>(link), L"SymbolicLinkValue", 0, REG_LINK,
-                               reinterpret_cast<const BYTE*>(target.c_str()),
-                               static_cast<DWORD>(target.size() * sizeof(wchar_t))) == ERROR_SUCCESS;
-    CloseHandle(link);
     return made;
 }
 
 void RemoveRegistryLink(const std::wstring& path)
 {
-    HKEY link;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), REG_OPTION_OPEN_LINK, KEY_ALL_ACCESS, &link) != ERROR_SUCCESS)
-        return;
-    Native<NtDeleteKeyFunction>("NtDeleteKey")(link);
-    RegCloseKey(link);
+    RemoveTreeIn(0, path);
 }
 
 bool CreateKeyWithCountedName(const std::wstring& parent, const std::wstring& name)
 {
     HKEY key = OpenClasses(parent);
     if (!key) return false;
-    HANDLE made = CreateNative(key, name, 0);
+    bool made = CreateNativeKey(key, name);
     RegCloseKey(key);
-    if (made) CloseHandle(made);
-    return made != nullptr;
+    return made;
 }
 
 void RemoveKeyWithCountedName(const std::wstring& parent, const std::wstring& name)
 {
     HKEY key = OpenClasses(parent);
     if (!key) return;
-    CountedString counted = Counted(name);
-    ObjectAttributes attributes = {sizeof attributes, key, &counted, CaseInsensitive, nullptr, nullptr};
-    HANDLE child = nullptr;
-    if (Native<NtOpenKeyFunction>("NtOpenKey")(&child, KEY_ALL_ACCESS, &attributes) == 0) {
-        Native<NtDeleteKeyFunction>("NtDeleteKey")(child);
-        CloseHandle(child);
-    }
+    DeleteNativeTree(key, 0, name);
     RegCloseKey(key);
 }
 
@@ -533,9 +472,7 @@ bool SetValueWithCountedName(const std::wstring& path, const std::wstring& name,
 {
     HKEY key = OpenClasses(path);
     if (!key) return false;
-    CountedString counted = Counted(name);
-    bool set = Native<NtSetValueKeyFunction>("NtSetValueKey")(key, &counted, 0, REG_SZ, data.c_str(),
-                                                               static_cast<ULONG>((data.size() + 1) * sizeof(wchar_t))) == 0;
+    bool set = SetNativeValue(key, name, data);
     RegCloseKey(key);
     return set;
 }
@@ -556,15 +493,14 @@ std::wstring MakeLinkTarget(const std::wstring& path)
 
 void RemoveLinkTarget(const std::wstring& path)
 {
-    HKEY software;
-    wchar_t buffer[KeyTreePathUnits] = {};
-    if (CopyKeyPath(path.c_str(), buffer) != S_OK ||
-        RegOpenKeyExW(HKEY_LOCAL_MACHINE, L"Software", 0, KEY_READ | KEY_WOW64_64KEY, &software) != ERROR_SUCCESS)
+    std::pair<std::wstring, std::wstring> split = ParentAndName(path);
+    HKEY parent;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\" + split.first).c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                      &parent) != ERROR_SUCCESS)
         return;
-    DeleteKeyTree(software, KEY_WOW64_64KEY, buffer);
-    RegCloseKey(software);
+    DeleteNativeTree(parent, KEY_WOW64_64KEY, split.second);
+    RegCloseKey(parent);
 }
-
 std::vector<std::wstring> DumpLinkTarget(const std::wstring& path)
 {
     std::vector<std::wstring> lines;

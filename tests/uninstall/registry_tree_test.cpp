@@ -1,3 +1,4 @@
+#include "tests/support/native_registry.h"
 #include "tests/uninstall/registry_fixture.h"
 #include "uninstall/uninstall.h"
 
@@ -176,10 +177,7 @@ TEST_F(RegistryTree, ALinkStopsTheDeletionAndWhatItLeadsToStays)
         EXPECT_EQ(Delete(path.units), 0);
 
         EXPECT_EQ(DumpLinkTarget(targetPath), targetBefore);
-        HKEY link;
-        ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, c.link.c_str(), REG_OPTION_OPEN_LINK, KEY_READ, &link), ERROR_SUCCESS);
-        EXPECT_TRUE(IsRegistryLink(link));
-        RegCloseKey(link);
+        EXPECT_TRUE(IsLinkKey(HKEY_CLASSES_ROOT, c.link));
         RemoveRegistryLink(c.link);
         RemoveTree(Root);
     }

@@ -1,0 +1,167 @@
+#!/usr/bin/env bash
+# Fault study of the uninstall, run on demand (not by CI), in both test prefixes:
+#  - kills: five controls of one GUID family, each with about 10,000 keys and a full
+#    registration (tests/fixtures, "+full+bulk=10000"), are removed as "卸载全部" removes
+#    them, and the uninstall (with the regsvr32 it started) is killed at a random moment;
+#    then every new backup file is imported and the registry compared with what it was.
+#    Each trial ends in one of: "nothing deleted, no backup", "restored from N backups"
+#    or "DATA LOST" (the registry differs after the import, or a backup file is cut).
+#  - full drive: a small tmpfs is mounted on the prefix's backup folder (this needs root)
+#    and a control whose backup does not fit is uninstalled: nothing may be deleted, its
+#    server must not be asked to unregister, no file may be left, and a box must say so.
+# Prints one line per trial and a summary per prefix; exits 1 when any trial lost data.
+# Makes the build and the test prefixes when they are missing.
+# Usage: [BUILD_DIR=<build dir>] scripts/fault-study-uninstall.sh [trials per prefix]
+set -euo pipefail
+root=$(cd "$(dirname "$0")/.." && pwd)
+build=${BUILD_DIR:-$root/build}
+trials=${1:-30}
+source "$root/scripts/build-env.sh"
+source "$root/scripts/wine-env.sh"
+configure_build "$build"
+cmake --build "$build" --target uninstall_driver fixture_com_server -j"$(nproc)" >/dev/null
+
+work=$(mktemp -d)
+mounted=""
+finish() {
+  if [[ -n $mounted ]]; then umount "$mounted" || true; fi
+  [[ -n ${WINEPREFIX:-} ]] && wineserver -k 2>/dev/null || true
+  stop_display
+  rm -rf "$work"
+}
+trap finish EXIT
+start_display
+
+driver() { wine "$build/bin/uninstall_driver.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+backup_folder() { echo "$WINEPREFIX/drive_c/ZemaActiveX/backup"; }
+backups() { ls -1 "$(backup_folder)" 2>/dev/null | sort || true; }
+now_ms() { date +%s%3N; }
+
+# register NAME...: copies of the fixture in C:\fault-study, registered by regsvr32 alone.
+register() {
+  local folder=$WINEPREFIX/drive_c/fault-study name
+  mkdir -p "$folder"
+  for name in "$@"; do
+    cp "$build/bin/fixture_com_server.dll" "$folder/$name"
+    wine regsvr32 /s "C:\\fault-study\\$name" </dev/null >/dev/null 2>&1
+  done
+}
+
+# unregister_all: removes what the copies registered, and the copies.
+unregister_all() {
+  local name
+  for name in $(ls "$WINEPREFIX/drive_c/fault-study" 2>/dev/null | grep -v '\.calls$' || true); do
+    wine regsvr32 /u /s "C:\\fault-study\\$name" </dev/null >/dev/null 2>&1 || true
+  done
+  rm -rf "$WINEPREFIX/drive_c/fault-study"
+}
+
+# dump FILE: every key and value of the uninstall's roots and of the study's ProgIDs.
+dump() { driver dump "Z:${1//\//\\}" "${progids[@]}"; }
+
+# restore BEFORE-LIST: imports every backup file not in BEFORE-LIST (a file) and removes
+# the new files; prints "<backups imported> <temporary files> <cut backups>".
+restore() {
+  local file imported=0 temporary=0 cut=0
+  for file in $(comm -13 "$1" <(backups)); do
+    case $file in
+      *.reg)
+        # A whole file ends in an empty line: CR LF CR LF in UTF-16.
+        [[ $(tail -c 8 "$(backup_folder)/$file" | od -An -tx1 | tr -d ' \n') == 0d000a000d000a00 ]] || cut=$((cut + 1))
+        wine reg import "C:\\ZemaActiveX\\backup\\$file" </dev/null >/dev/null 2>&1 || cut=$((cut + 1))
+        imported=$((imported + 1)) ;;
+      *) temporary=$((temporary + 1)) ;;
+    esac
+    rm -f "$(backup_folder)/$file"
+  done
+  echo "$imported $temporary $cut"
+}
+
+study_kills() {
+  local names=() n
+  for n in 1 2 3 4 5; do names+=("ZEMA.FaultStudy$n+tlb=7E57F0${n}0-F1F2-4C3D-8E4F-0123456789AB+full+bulk=10000.ocx"); done
+  unregister_all
+  register "${names[@]}"
+  progids=()
+  for n in 1 2 3 4 5; do progids+=("ZEMA.FaultStudy$n" "ZEMA.FaultStudy$n.1"); done
+  dump "$work/before.txt"
+  backups >"$work/backups.txt"
+
+  local start whole
+  start=$(now_ms)
+  driver all >/dev/null
+  whole=$(( $(now_ms) - start ))
+  read -r imported temporary cut < <(restore "$work/backups.txt")
+  dump "$work/after.txt"
+  if ! cmp -s "$work/before.txt" "$work/after.txt"; then
+    echo "$arch: a whole run and its restore already differ ($imported backups); no trials" >&2
+    lost=$((lost + 1))
+    return
+  fi
+  echo "$arch: a whole uninstall of the five controls takes $whole ms"
+
+  local trial moment outcome killed
+  for ((trial = 1; trial <= trials; trial++)); do
+    moment=$(( (RANDOM * 32768 + RANDOM) % (whole + 1) ))
+    killed=$(driver kill "$moment")
+    read -r imported temporary cut < <(restore "$work/backups.txt")
+    dump "$work/after.txt"
+    if cmp -s "$work/before.txt" "$work/after.txt" && [[ $cut == 0 ]]; then
+      if [[ $imported == 0 ]]; then outcome="nothing deleted, no backup"; nothing=$((nothing + 1))
+      else outcome="restored from $imported backups"; restored=$((restored + 1)); fi
+    else
+      outcome="DATA LOST ($cut cut or unreadable backups, $(diff "$work/before.txt" "$work/after.txt" | grep -c '^[<>]') lines differ)"
+      lost=$((lost + 1))
+      # Start the next trial from the registration again.
+      unregister_all
+      register "${names[@]}"
+      dump "$work/before.txt"
+    fi
+    [[ $temporary -gt 0 ]] && outcome+=", $temporary unfinished temporary file(s)"
+    echo "$arch trial $trial: $killed after $moment ms: $outcome"
+  done
+  unregister_all
+}
+
+study_full_drive() {
+  local size name="ZEMA.FullDrive+full+bulk=2000.ocx" output calls
+  for size in 8k 16k 24k; do
+    unregister_all
+    register "$name"
+    progids=("ZEMA.FullDrive" "ZEMA.FullDrive.1")
+    dump "$work/before.txt"
+    mkdir -p "$(backup_folder)"
+    mount -t tmpfs -o "size=$size" tmpfs "$(backup_folder)"
+    mounted=$(backup_folder)
+    output=$(driver all)
+    calls=$(cat "$WINEPREFIX/drive_c/fault-study/$name.calls" 2>/dev/null | tr '\n' ' ')
+    local left
+    left=$(ls -A "$(backup_folder)" | wc -l)
+    umount "$mounted"
+    mounted=""
+    dump "$work/after.txt"
+    local verdict="kept whole"
+    cmp -s "$work/before.txt" "$work/after.txt" || verdict="CHANGED ($(diff "$work/before.txt" "$work/after.txt" | grep -c '^[<>]') lines differ)"
+    [[ $verdict == "kept whole" ]] && full_kept=$((full_kept + 1)) || full_changed=$((full_changed + 1))
+    echo "$arch full drive of $size: registry $verdict; server calls: $calls; files left on the drive: $left;" \
+         "box: $(grep -c '^box:' <<<"$output")"
+  done
+  unregister_all
+}
+
+status=0
+for arch in win64 win32; do
+  export WINEPREFIX=$build/wine-$arch
+  use_code_page 1252
+  make_prefix "$WINEPREFIX" "$arch"
+  [[ $arch == win32 ]] && use_code_page 936
+  wineserver -p </dev/null >/dev/null 2>&1
+  nothing=0 restored=0 lost=0 full_kept=0 full_changed=0
+  study_kills
+  if [[ $(id -u) == 0 ]]; then study_full_drive; else echo "$arch: full drive skipped (mount needs root)"; fi
+  echo "== $arch: $trials kills: $nothing nothing deleted, $restored restored, $lost DATA LOST;" \
+       "full drive: $full_kept kept whole, $full_changed changed"
+  [[ $lost == 0 && $full_changed == 0 ]] || status=1
+  wineserver -k || true
+done
+exit $status
