@@ -7,6 +7,7 @@
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <ctime>
 #include <functional>
 #include <memory>
@@ -300,21 +301,45 @@ TEST_F(RegistryBackup, AnUnfinishedTemporaryFileIsRemovedByTheNextBackup)
     DeleteFileW((BackupFolder() + written[0]).c_str());
 }
 
-TEST_F(RegistryBackup, AStringStoredWithoutTerminatorIsWrittenAsStoredAndComesBackTerminated)
+// Limits of the format and its importer that stay: strings are written as stored, byte
+// for byte, but the platform's RegSetValueEx, which the import calls, gives every string a
+// terminator; what programs read is the same text.
+TEST_F(RegistryBackup, StringsWithoutTerminatorAreWrittenAsStoredAndComeBackTerminated)
 {
+    struct Case {
+        const wchar_t* name;
+        DWORD type;
+        std::vector<BYTE> data;
+        const wchar_t* line;      // as written
+        const wchar_t* restored;  // the data after the import, in hex; nullptr: not the same
+    };
+    const Case cases[] = {
+        {L"unterminated", REG_SZ, Utf16(L"ab", false), L"\"unterminated\"=hex(1):61,00,62,00", L"610062000000"},
+        {L"odd length", REG_SZ, {0x61, 0x00, 0x62}, L"\"odd length\"=hex(1):61,00,62", nullptr},
+        {L"multi unterminated", REG_MULTI_SZ, Utf16(std::wstring(L"a\0b", 3), false),
+         L"\"multi unterminated\"=hex(7):61,00,00,00,62,00", L"6100000062000000"},
+    };
     CreateKey(Root);
-    SetValue(Root, L"unterminated", REG_SZ, Utf16(L"ab", false));
+    for (const Case& c : cases) SetValue(Root, c.name, c.type, c.data);
     guard.TakeCensus();
 
     EXPECT_TRUE(SaveAndDelete(Root, {Root}));
 
     std::vector<std::wstring> written = NewBackupFiles(before);
     ASSERT_EQ(written.size(), 1u);
-    EXPECT_EQ(ReadBackupFile(written[0]),
-              Header + L"[" + ClassesName() + L"UninstallTests.Backup]\r\n\"unterminated\"=hex(1):61,00,62,00\r\n\r\n");
-    // The platform's RegSetValueEx, which the import calls, adds the terminator: what
-    // programs read is the same text.
+    std::wstring text = ReadBackupFile(written[0]);
+    for (const Case& c : cases) EXPECT_NE(text.find(L"\r\n" + std::wstring(c.line) + L"\r\n"), std::wstring::npos) << c.line;
     EXPECT_EQ(ImportBackup(written[0]), 0u);
-    EXPECT_EQ(DumpTree(Root), (std::vector<std::wstring>{Root, Root + L" | unterminated | 1 | 610062000000"}));
+    std::vector<std::wstring> dump = DumpTree(Root);
+    for (const Case& c : cases) {
+        std::wstring line = Root + L" | " + c.name + L" | " + std::to_wstring(c.type) + L" | ";
+        auto found = std::find_if(dump.begin(), dump.end(), [&](const std::wstring& l) { return l.rfind(line, 0) == 0; });
+        ASSERT_NE(found, dump.end()) << c.name;
+        // The importer gives a string of odd length other bytes: a limit of the format.
+        if (c.restored)
+            EXPECT_EQ(*found, line + c.restored);
+        else
+            EXPECT_NE(*found, line + L"610062");
+    }
     DeleteFileW((BackupFolder() + written[0]).c_str());
 }
