@@ -5,6 +5,7 @@
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 static std::wstring BaseFolder()
 {
@@ -93,6 +94,28 @@ std::vector<std::wstring> UninstallRootsDump(const std::vector<std::wstring>& pr
         for (const wchar_t* root : {L"CLSID", L"Interface"})
             for (const std::wstring& line : DumpTreeIn(KEY_WOW64_64KEY, root)) lines.push_back(L"64-bit view: " + line);
     return lines;
+}
+
+std::string DumpDifference(const std::vector<std::wstring>& now, const std::vector<std::wstring>& before)
+{
+    std::vector<std::wstring> sortedNow = now, sortedBefore = before, gone, come;
+    std::sort(sortedNow.begin(), sortedNow.end());
+    std::sort(sortedBefore.begin(), sortedBefore.end());
+    std::set_difference(sortedBefore.begin(), sortedBefore.end(), sortedNow.begin(), sortedNow.end(),
+                        std::back_inserter(gone));
+    std::set_difference(sortedNow.begin(), sortedNow.end(), sortedBefore.begin(), sortedBefore.end(),
+                        std::back_inserter(come));
+    std::string text;
+    int shown = 0;
+    for (const auto& part : {std::make_pair("gone: ", &gone), std::make_pair("came: ", &come)})
+        for (const std::wstring& line : *part.second) {
+            if (++shown > 40) return text + "...";
+            char bytes[1024] = {};
+            WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, bytes, sizeof bytes - 1, nullptr, nullptr);
+            text += std::string(part.first) + bytes + "\n";
+        }
+    if (text.empty() && now != before) text = "the same lines in another order\n";
+    return text;
 }
 
 BlockedBackupFolder::BlockedBackupFolder()

@@ -25,6 +25,10 @@ bool IsBackupNamed(const std::wstring& name, const std::wstring& fileNamePart, l
 // keys.
 std::vector<std::wstring> UninstallRootsDump(const std::vector<std::wstring>& progIds);
 
+// "" when the two dumps are equal; else the lines only in one of them (at most 40), so
+// that a failure says which keys and values differ.
+std::string DumpDifference(const std::vector<std::wstring>& now, const std::vector<std::wstring>& before);
+
 // While it lives, a file stands where the backup folder should be, so no backup can be
 // written; an existing backup folder is moved aside meanwhile.
 class BlockedBackupFolder {

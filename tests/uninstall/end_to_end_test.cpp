@@ -186,7 +186,7 @@ TEST_F(UninstallEndToEnd, AnUninstallIsUndoneByImportingItsBackup)
     EXPECT_EQ(NewBackupFiles(backups), written);
 
     EXPECT_EQ(ImportBackup(written[0]), 0u);
-    EXPECT_EQ(UninstallRootsDump({id.progId}), registered);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump({id.progId}), registered), "");
 }
 
 TEST_F(UninstallEndToEnd, UninstallAllWritesOneBackupPerControlAndTheyUndoIt)
@@ -217,7 +217,7 @@ TEST_F(UninstallEndToEnd, UninstallAllWritesOneBackupPerControlAndTheyUndoIt)
                   1)
             << std::string(progId.begin(), progId.end());
     for (const std::wstring& file : written) EXPECT_EQ(ImportBackup(file), 0u);
-    EXPECT_EQ(UninstallRootsDump(progIds), registered);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump(progIds), registered), "");
 }
 
 // The two controls removed by fixed key sets, each registered by a server that refuses to
@@ -240,7 +240,7 @@ TEST_P(SpecialControlBackup, AnUninstallIsUndoneByImportingItsBackup)
     std::vector<std::wstring> written = NewBackupFiles(backups);
     ASSERT_EQ(written.size(), 1u);
     EXPECT_EQ(ImportBackup(written[0]), 0u);
-    EXPECT_EQ(UninstallRootsDump({id.progId}), registered);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump({id.progId}), registered), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -268,7 +268,7 @@ TEST_F(UninstallEndToEnd, WhenTheBackupCannotBeSavedNothingIsUninstalledAndTheUs
     EXPECT_EQ(seen[1].caption, L"提示");
     EXPECT_EQ(seen[1].owner, window);
     EXPECT_FALSE(seen[1].hasYesNo);
-    EXPECT_EQ(UninstallRootsDump({id.progId}), registered);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump({id.progId}), registered), "");
     // Nor was the server asked to remove its keys.
     EXPECT_EQ(CallRecord(path), std::vector<std::wstring>{L"register ok"});
     EXPECT_EQ(ControlListEntries(), std::vector<std::wstring>{id.progId});
@@ -285,8 +285,11 @@ TEST_P(FamilyRestore, UninstallAllThenImportingEveryBackupGivesTheRegistryAsItWa
 {
     const std::wstring marker = GetParam();
     std::vector<FixtureIdentity> ids;
-    for (const wchar_t* name : {L"ZEMA.FamilyOne+tlb=7E5700A0-C1C2-4C3D-8E4F-0123456789AB",
-                                L"ZEMA.FamilyTwo+tlb=7E5700B0-C1C2-4C3D-8E4F-0123456789AB"}) {
+    // The control uninstalled first has the type library that the enumeration meets second:
+    // a purge that deletes while it enumerates steps over it, and the control's own
+    // unregistration then removes it.
+    for (const wchar_t* name : {L"ZEMA.FamilyOne+tlb=7E5700B0-C1C2-4C3D-8E4F-0123456789AB",
+                                L"ZEMA.FamilyTwo+tlb=7E5700A0-C1C2-4C3D-8E4F-0123456789AB"}) {
         Register(name + marker + L".ocx");
         ids.push_back(id);
     }
@@ -316,7 +319,7 @@ TEST_P(FamilyRestore, UninstallAllThenImportingEveryBackupGivesTheRegistryAsItWa
     std::vector<std::wstring> written = NewBackupFiles(backups);
     ASSERT_EQ(written.size(), ids.size());
     for (const std::wstring& file : written) EXPECT_EQ(ImportBackup(file), 0u);
-    EXPECT_EQ(UninstallRootsDump(listed), registered);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump(listed), registered), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(PlainAndFullRegistrations, FamilyRestore, ::testing::Values(L"", L"+full"));
@@ -348,5 +351,5 @@ TEST_F(UninstallEndToEnd, A64BitControlIsRemovedFromThe64BitViewAndUnregisteredT
     std::vector<std::wstring> written = NewBackupFiles(backups);
     ASSERT_EQ(written.size(), 1u);
     EXPECT_EQ(ImportBackup(written[0]), 0u);
-    EXPECT_EQ(UninstallRootsDump(listed), registered);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump(listed), registered), "");
 }

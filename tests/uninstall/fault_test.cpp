@@ -106,9 +106,11 @@ TEST_P(UnsaveableTree, KeepsTheWholeControl)
     DoubleClickOn(id.progId);
 
     std::vector<SeenMessageBox> seen = answerer.Seen();
-    ASSERT_EQ(seen.size(), 2u);
-    EXPECT_EQ(seen[1].text, id.progId + L"\r\n注册表备份无法保存，该控件未卸载！");
-    EXPECT_EQ(UninstallRootsDump({id.progId}), registered);
+    EXPECT_EQ(seen.size(), 2u);
+    if (seen.size() == 2) {
+        EXPECT_EQ(seen[1].text, id.progId + L"\r\n注册表备份无法保存，该控件未卸载！");
+    }
+    EXPECT_EQ(DumpDifference(UninstallRootsDump({id.progId}), registered), "");
     EXPECT_EQ(DumpLinkTarget(LinkTargetPath), targetBefore);
     EXPECT_EQ(CallRecord(path), std::vector<std::wstring>{L"register ok"});
     EXPECT_EQ(NewBackupFiles(backups), std::vector<std::wstring>{});
@@ -187,7 +189,7 @@ TEST_F(UninstallFaults, AnUninstallKilledAtAnyMomentLeavesNothingThatABackupDoes
     ASSERT_EQ(RunToEnd(DriverCommand(L"all")), 0u);
     auto whole = std::chrono::duration_cast<std::chrono::milliseconds>(std::chrono::steady_clock::now() - start);
     EXPECT_EQ(ImportAndRemoveNewBackups(backups), 2);
-    ASSERT_EQ(UninstallRootsDump(listed), registered);
+    ASSERT_EQ(DumpDifference(UninstallRootsDump(listed), registered), "");
 
     unsigned seed = static_cast<unsigned>(std::chrono::steady_clock::now().time_since_epoch().count());
     std::mt19937 random(seed);
@@ -198,6 +200,6 @@ TEST_F(UninstallFaults, AnUninstallKilledAtAnyMomentLeavesNothingThatABackupDoes
                                         << " ms of " << whole.count());
         ASSERT_EQ(RunToEnd(DriverCommand(L"kill " + std::to_wstring(killedAfter))), 0u);
         ImportAndRemoveNewBackups(backups);
-        EXPECT_EQ(UninstallRootsDump(listed), registered);
+        EXPECT_EQ(DumpDifference(UninstallRootsDump(listed), registered), "");
     }
 }
