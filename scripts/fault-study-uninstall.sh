@@ -6,12 +6,17 @@
 #    then every new backup file is imported and the registry compared with what it was.
 #    Each trial ends in one of: "nothing deleted, no backup", "restored from N backups"
 #    or "DATA LOST" (the registry differs after the import, or a backup file is cut).
-#  - full drive: a small tmpfs is mounted on the prefix's backup folder (this needs root)
-#    and a control whose backup does not fit is uninstalled: nothing may be deleted, its
-#    server must not be asked to unregister, no file may be left, and a box must say so.
+#    CONTROLS=plain gives each control a GUID family of its own and none of the parts that
+#    only its unregistration removes, to compare with a build that does not save those.
+#  - full drive: drive C: of the prefix is made an overlay whose changes go to a small
+#    tmpfs (this needs root) and a control whose backup does not fit is uninstalled:
+#    nothing may be deleted, its server must not be asked to unregister, no file may be
+#    left, and a box must say so. With room enough the same uninstall goes through and its
+#    backup restores it.
 # Prints one line per trial and a summary per prefix; exits 1 when any trial lost data.
 # Makes the build and the test prefixes when they are missing.
-# Usage: [BUILD_DIR=<build dir>] scripts/fault-study-uninstall.sh [trials per prefix]
+# Usage: [BUILD_DIR=<build dir>] [CONTROLS=plain] scripts/fault-study-uninstall.sh [trials per prefix]
+# (0 trials: the full drive only)
 set -euo pipefail
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -24,8 +29,9 @@ cmake --build "$build" --target uninstall_driver fixture_com_server -j"$(nproc)"
 work=$(mktemp -d)
 mounted=""
 finish() {
-  if [[ -n $mounted ]]; then umount "$mounted" || true; fi
   [[ -n ${WINEPREFIX:-} ]] && wineserver -k 2>/dev/null || true
+  local point
+  for point in $mounted; do umount "$point" || true; done
   stop_display
   rm -rf "$work"
 }
@@ -79,11 +85,18 @@ restore() {
 
 study_kills() {
   local names=() n
-  for n in 1 2 3 4 5; do names+=("ZEMA.FaultStudy$n+tlb=7E57F0${n}0-F1F2-4C3D-8E4F-0123456789AB+full+bulk=10000.ocx"); done
+  progids=()
+  for n in 1 2 3 4 5; do
+    if [[ ${CONTROLS:-family} == plain ]]; then
+      names+=("ZEMA.FaultStudy$n+tlb=7E57F0${n}0-F1F$n-4C3D-8E4F-0123456789AB+bulk=10000.ocx")
+      progids+=("ZEMA.FaultStudy$n")
+    else
+      names+=("ZEMA.FaultStudy$n+tlb=7E57F0${n}0-F1F2-4C3D-8E4F-0123456789AB+full+bulk=10000.ocx")
+      progids+=("ZEMA.FaultStudy$n" "ZEMA.FaultStudy$n.1")
+    fi
+  done
   unregister_all
   register "${names[@]}"
-  progids=()
-  for n in 1 2 3 4 5; do progids+=("ZEMA.FaultStudy$n" "ZEMA.FaultStudy$n.1"); done
   dump "$work/before.txt"
   backups >"$work/backups.txt"
 
@@ -123,28 +136,50 @@ study_kills() {
   unregister_all
 }
 
+# full_drive SIZE: from here on drive C: of the prefix is an overlay whose changes go to a
+# tmpfs of SIZE (the program refuses a mount point as its folder: Wine shows one as a
+# reparse point). No Wine process may run meanwhile.
+full_drive() {
+  wineserver -k 2>/dev/null || true
+  mkdir -p "$work/drive"
+  mount -t tmpfs -o "size=$1" tmpfs "$work/drive"
+  mounted="$work/drive"
+  mkdir "$work/drive/upper" "$work/drive/work"
+  mount -t overlay overlay -o "lowerdir=$WINEPREFIX/drive_c,upperdir=$work/drive/upper,workdir=$work/drive/work" \
+    "$WINEPREFIX/drive_c"
+  mounted="$WINEPREFIX/drive_c $work/drive"
+}
+
+# back_to_the_disk: drive C: is the prefix's own again.
+back_to_the_disk() {
+  wineserver -k 2>/dev/null || true
+  local point
+  for point in $mounted; do umount "$point"; done
+  mounted=""
+}
+
 study_full_drive() {
-  local size name="ZEMA.FullDrive+full+bulk=2000.ocx" output calls
-  for size in 8k 16k 24k; do
+  local size name="ZEMA.FullDrive+full+bulk=2000.ocx" output calls verdict left imported
+  # 4 MB holds the backup: the uninstall goes through, and its backup restores it.
+  for size in 8k 16k 24k 4m; do
     unregister_all
     register "$name"
     progids=("ZEMA.FullDrive" "ZEMA.FullDrive.1")
     dump "$work/before.txt"
-    mkdir -p "$(backup_folder)"
-    mount -t tmpfs -o "size=$size" tmpfs "$(backup_folder)"
-    mounted=$(backup_folder)
+    backups >"$work/backups.txt"
+    full_drive "$size"
     output=$(driver all)
     calls=$(cat "$WINEPREFIX/drive_c/fault-study/$name.calls" 2>/dev/null | tr '\n' ' ')
-    local left
-    left=$(ls -A "$(backup_folder)" | wc -l)
-    umount "$mounted"
-    mounted=""
+    left=$(comm -13 "$work/backups.txt" <(backups) | tr '\n' ' ')
+    read -r imported _ _ < <(restore "$work/backups.txt")
     dump "$work/after.txt"
-    local verdict="kept whole"
-    cmp -s "$work/before.txt" "$work/after.txt" || verdict="CHANGED ($(diff "$work/before.txt" "$work/after.txt" | grep -c '^[<>]') lines differ)"
-    [[ $verdict == "kept whole" ]] && full_kept=$((full_kept + 1)) || full_changed=$((full_changed + 1))
-    echo "$arch full drive of $size: registry $verdict; server calls: $calls; files left on the drive: $left;" \
-         "box: $(grep -c '^box:' <<<"$output")"
+    back_to_the_disk
+    verdict="as it was"
+    cmp -s "$work/before.txt" "$work/after.txt" ||
+      verdict="CHANGED ($(diff "$work/before.txt" "$work/after.txt" | grep -c '^[<>]') lines differ)"
+    if [[ $verdict == "as it was" ]]; then full_kept=$((full_kept + 1)); else full_changed=$((full_changed + 1)); fi
+    echo "$arch drive C: with $size free: ${imported} backups imported; registry then $verdict; server calls:" \
+         "${calls:-(none recorded)}; new files: ${left:-none}; boxes: $(grep -c '^box:' <<<"$output")"
   done
   unregister_all
 }
@@ -157,10 +192,10 @@ for arch in win64 win32; do
   [[ $arch == win32 ]] && use_code_page 936
   wineserver -p </dev/null >/dev/null 2>&1
   nothing=0 restored=0 lost=0 full_kept=0 full_changed=0
-  study_kills
+  [[ $trials -gt 0 ]] && study_kills
   if [[ $(id -u) == 0 ]]; then study_full_drive; else echo "$arch: full drive skipped (mount needs root)"; fi
   echo "== $arch: $trials kills: $nothing nothing deleted, $restored restored, $lost DATA LOST;" \
-       "full drive: $full_kept kept whole, $full_changed changed"
+       "full drive: $full_kept as it was, $full_changed changed"
   [[ $lost == 0 && $full_changed == 0 ]] || status=1
   wineserver -k || true
 done
