@@ -18,6 +18,7 @@
 # Usage: [BUILD_DIR=<build dir>] [CONTROLS=plain] scripts/fault-study-uninstall.sh [trials per prefix]
 # (0 trials: the full drive only)
 set -euo pipefail
+trap 'echo "fault study stopped at line $LINENO: $BASH_COMMAND" >&2' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
 trials=${1:-30}
@@ -38,7 +39,13 @@ finish() {
 trap finish EXIT
 start_display
 
-driver() { wine "$build/bin/uninstall_driver.exe" "$@" </dev/null 2>/dev/null | tr -d '\r'; }
+# driver ARGUMENTS...: runs tests/uninstall/uninstall_driver.cpp; says so when it fails.
+driver() {
+  local output status=0
+  output=$(wine "$build/bin/uninstall_driver.exe" "$@" </dev/null 2>/dev/null) || status=$?
+  printf '%s\n' "${output//$'\r'/}"
+  [[ $status == 0 ]] || echo "uninstall_driver $1 ended with status $status" >&2
+}
 backup_folder() { echo "$WINEPREFIX/drive_c/ZemaActiveX/backup"; }
 backups() { ls -1 "$(backup_folder)" 2>/dev/null | sort || true; }
 now_ms() { date +%s%3N; }
