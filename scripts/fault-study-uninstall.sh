@@ -17,7 +17,7 @@
 # Makes the build and the test prefixes when they are missing.
 # Usage: [BUILD_DIR=<build dir>] [CONTROLS=plain] scripts/fault-study-uninstall.sh [trials per prefix]
 # (0 trials: the full drive only)
-set -euo pipefail
+set -Eeuo pipefail
 trap 'echo "fault study stopped at line $LINENO: $BASH_COMMAND" >&2' ERR
 root=$(cd "$(dirname "$0")/.." && pwd)
 build=${BUILD_DIR:-$root/build}
@@ -49,6 +49,8 @@ driver() {
 backup_folder() { echo "$WINEPREFIX/drive_c/ZemaActiveX/backup"; }
 backups() { ls -1 "$(backup_folder)" 2>/dev/null | sort || true; }
 now_ms() { date +%s%3N; }
+# differing_lines: how many lines of the two dumps differ.
+differing_lines() { { diff "$work/before.txt" "$work/after.txt" || true; } | { grep -c '^[<>]' || true; }; }
 
 # register NAME...: copies of the fixture in C:\fault-study, registered by regsvr32 alone.
 register() {
@@ -130,7 +132,7 @@ study_kills() {
       if [[ $imported == 0 ]]; then outcome="nothing deleted, no backup"; nothing=$((nothing + 1))
       else outcome="restored from $imported backups"; restored=$((restored + 1)); fi
     else
-      outcome="DATA LOST ($cut cut or unreadable backups, $(diff "$work/before.txt" "$work/after.txt" | grep -c '^[<>]') lines differ)"
+      outcome="DATA LOST ($cut cut or unreadable backups, $(differing_lines) lines differ)"
       lost=$((lost + 1))
       # Start the next trial from the registration again.
       unregister_all
@@ -183,7 +185,7 @@ study_full_drive() {
     back_to_the_disk
     verdict="as it was"
     cmp -s "$work/before.txt" "$work/after.txt" ||
-      verdict="CHANGED ($(diff "$work/before.txt" "$work/after.txt" | grep -c '^[<>]') lines differ)"
+      verdict="CHANGED ($(differing_lines) lines differ)"
     if [[ $verdict == "as it was" ]]; then full_kept=$((full_kept + 1)); else full_changed=$((full_changed + 1)); fi
     echo "$arch drive C: with $size free: ${imported} backups imported; registry then $verdict; server calls:" \
          "${calls:-(none recorded)}; new files: ${left:-none}; boxes: $(grep -c '^box:' <<<"$output")"
