@@ -6,7 +6,8 @@ here=$(dirname "$0")
 
 want=(cmake make python3 x11-utils g++-mingw-w64-i686-posix wine wine32:i386 wine64 xvfb xauth
       wine32-preloader:i386 wine64-preloader locales
-      fonts-arphic-gkai00mp fonts-arphic-gbsn00lp googletest gcab binutils-mingw-w64-i686 rsync)
+      fonts-arphic-gkai00mp fonts-arphic-gbsn00lp googletest gcab binutils-mingw-w64-i686 rsync
+      g++-mingw-w64-x86-64-posix)
 if [[ "${1:-}" == "--run" ]]; then want+=(imagemagick x11-utils xdotool); fi
 
 SUDO=""; [[ $(id -u) -ne 0 ]] && SUDO="sudo"

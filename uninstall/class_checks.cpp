@@ -27,21 +27,22 @@ bool IsRegistryGuid(const wchar_t* text)
     return true;
 }
 
-// True when the default value of "CLSID\<clsid>\<subkey>" begins with a family prefix.
-static bool NamesFamilyProgId(const wchar_t* clsid, const wchar_t* subkey)
+// True when the default value of "CLSID\<clsid>\<subkey>" in `view` begins with a family
+// prefix.
+static bool NamesFamilyProgId(const wchar_t* clsid, const wchar_t* subkey, REGSAM view)
 {
     wchar_t path[DefaultValueUnits] = {};
     wchar_t progId[DefaultValueUnits] = {};
     if (FAILED(StringCchPrintfW(path, DefaultValueUnits, L"CLSID\\%s\\%s", clsid, subkey))) return false;
-    ReadClassesRootDefault(path, progId);
+    ReadClassesRootDefault(path, progId, view);
     return HasFamilyPrefix(progId, static_cast<DWORD>(wcslen(progId)));
 }
 
-// The class key read here is the one the server path and the TypeLib GUID come from and
-// the one deleted: this 32-bit process sees "CLSID" and "Wow6432Node\CLSID" as one view.
-bool ClassBelongsToFamily(const wchar_t* clsid)
+// The class key read here, in one view, is the one the server path and the TypeLib GUID
+// come from and the one deleted in that view.
+bool ClassBelongsToFamily(const wchar_t* clsid, REGSAM view)
 {
-    return NamesFamilyProgId(clsid, L"ProgID") || NamesFamilyProgId(clsid, L"VersionIndependentProgID");
+    return NamesFamilyProgId(clsid, L"ProgID", view) || NamesFamilyProgId(clsid, L"VersionIndependentProgID", view);
 }
 
 bool MakeServerPathPlain(wchar_t* path, size_t room)

@@ -42,12 +42,16 @@ bool DetectWow64()
     return wow64 != FALSE;
 }
 
+// Plans the fixed key set in the view this process sees, by the column of its WOW64
+// state, and on 64-bit Windows in the 64-bit view too, where a 64-bit registration of the
+// control puts its keys at the paths of the column without WOW64.
 static void PurgeFixedKeys(const FixedKeySet& keys)
 {
-    const wchar_t* const* paths = DetectWow64() ? keys.wow64 : keys.noWow64;
-    wchar_t tree[KeyTreePathUnits] = {};
-    for (; *paths; ++paths)
-        if (CopyKeyPath(*paths, tree) == S_OK) DeleteKeyTree(HKEY_CLASSES_ROOT, tree);
+    bool wow64 = DetectWow64();
+    for (const wchar_t* const* paths = wow64 ? keys.wow64 : keys.noWow64; *paths; ++paths)
+        PlanKeyTree(OwnView, *paths, true);
+    if (wow64)
+        for (const wchar_t* const* paths = keys.noWow64; *paths; ++paths) PlanKeyTree(View64, *paths, true);
 }
 
 void PurgeBulkUploadCtl()
@@ -75,22 +79,26 @@ static bool ComposePath(wchar_t* path, size_t room, const wchar_t* first, const 
            SUCCEEDED(StringCchCatW(path, room, third));
 }
 
-// Deletes the tree at `first` + `second`; a path that would not fit is not deleted.
-static void DeleteComposedTree(const wchar_t* first, const wchar_t* second)
+// Plans the deletion of the tree at `first` + `second` in `view`; a path that would not
+// fit is not planned.
+static void PlanComposedTree(REGSAM view, const wchar_t* first, const wchar_t* second)
 {
     wchar_t path[WorkingPathUnits] = {};
-    if (ComposePath(path, WorkingPathUnits, first, second, L"")) DeleteClassesRootTree(path);
+    if (ComposePath(path, WorkingPathUnits, first, second, L"")) PlanKeyTree(view, path, true);
 }
 
-// The server file registered for the class, unquoted and expanded; empty when it cannot
-// be read whole or is no plain path.
-static void ReadServerPath(const wchar_t* clsid, wchar_t (&serverPath)[ServerUnits])
+// The server file registered for the class in `view`, unquoted and expanded; empty when
+// it cannot be read whole or is no plain path.
+static void ReadServerPath(REGSAM view, const wchar_t* clsid, wchar_t (&serverPath)[ServerUnits])
 {
     wchar_t keyPath[ServerUnits] = {};
-    HKEY key;
+    HKEY root, key;
     if (!ComposePath(keyPath, ServerUnits, L"CLSID\\", clsid, L"\\InprocServer32") ||
-        RegOpenKeyExW(HKEY_CLASSES_ROOT, keyPath, 0, KEY_READ, &key) != ERROR_SUCCESS)
+        OpenClassesRoot(view, KEY_READ, &root) != ERROR_SUCCESS)
         return;
+    LONG opened = RegOpenKeyExW(root, keyPath, REG_OPTION_OPEN_LINK, KEY_READ | view, &key);
+    RegCloseKey(root);
+    if (opened != ERROR_SUCCESS) return;
     DWORD type = 0;
     DWORD room = sizeof serverPath;
     LONG result = RegQueryValueExW(key, L"", nullptr, &type, reinterpret_cast<BYTE*>(serverPath), &room);
@@ -101,62 +109,106 @@ static void ReadServerPath(const wchar_t* clsid, wchar_t (&serverPath)[ServerUni
         ZeroMemory(serverPath, sizeof serverPath);
 }
 
-// Removes the control's extension keys, its TypeLib and Interface keys of its GUID
-// family, its class keys and its ProgID tree. `clsid` is empty when it is unknown or not
-// a class of the family.
-static void PurgeGeneral(const wchar_t* progId, const wchar_t* clsid)
+// Plans the removal of the control's extension keys, its TypeLib and Interface keys of
+// its GUID family, its class keys and its ProgID tree in `view`. `clsid` is empty when it
+// is unknown or not a class of the family there; the GUID family is purged only when the
+// class's own type library names `serverPath`.
+static void PurgeGeneral(const wchar_t* progId, const wchar_t* clsid, REGSAM view, const wchar_t* serverPath)
 {
-    DeleteClassesRootTree(L".qmc");
-    DeleteClassesRootTree(L".qmx");
+    PlanKeyTree(view, L".qmc", true);
+    PlanKeyTree(view, L".qmx", true);
 
-    bool wow64 = DetectWow64();
+    // Under WOW64 this process names the 32-bit view's keys by their "Wow6432Node" paths
+    // too; the 64-bit view's own keys are named without.
+    bool wow64Paths = view == OwnView && DetectWow64();
     wchar_t typeLibValuePath[WorkingPathUnits] = {};
-    bool hasTypeLibPath = clsid[0] != L'\0' &&
-                          ComposePath(typeLibValuePath, WorkingPathUnits,
-                                      wow64 ? L"Wow6432Node\\CLSID\\" : L"CLSID\\", clsid, L"\\TypeLib");
-    // Without WOW64 "Interface" is purged twice: each pass steps over the key that moves
-    // into a deleted one's place, and the second pass removes it.
-    const wchar_t* roots[] = {L"Interface", wow64 ? L"Wow6432Node\\Interface" : L"Interface", L"TypeLib"};
-    for (const wchar_t* root : roots) {
-        wchar_t typeLibGuid[DefaultValueUnits] = {};
-        if (hasTypeLibPath) ReadClassesRootDefault(typeLibValuePath, typeLibGuid);
-        PurgeTypeLibMatches(progId, typeLibGuid, root);
+    wchar_t typeLibGuid[DefaultValueUnits] = {};
+    if (clsid[0] != L'\0' &&
+        ComposePath(typeLibValuePath, WorkingPathUnits, wow64Paths ? L"Wow6432Node\\CLSID\\" : L"CLSID\\", clsid,
+                    L"\\TypeLib"))
+        ReadClassesRootDefault(typeLibValuePath, typeLibGuid, view);
+    // A type library that is not the control's own (it names other files) is some other
+    // program's, and so is its GUID family. Each root goes in one pass: the matches are
+    // collected before anything is deleted.
+    if (typeLibGuid[0] != L'\0' && TypeLibNamesServer(view, typeLibGuid, serverPath)) {
+        const wchar_t* roots[] = {L"Interface", wow64Paths ? L"Wow6432Node\\Interface" : nullptr, L"TypeLib"};
+        for (const wchar_t* root : roots)
+            if (root) PurgeTypeLibMatches(progId, typeLibGuid, root, view);
     }
 
-    // The class keys go after the purges: the TypeLib GUID is read from below them.
     if (clsid[0] != L'\0') {
-        if (wow64) DeleteComposedTree(L"Wow6432Node\\CLSID\\", clsid);
-        DeleteComposedTree(L"CLSID\\", clsid);
+        if (wow64Paths) PlanComposedTree(view, L"Wow6432Node\\CLSID\\", clsid);
+        PlanComposedTree(view, L"CLSID\\", clsid);
     }
-    DeleteComposedTree(progId, L"");
+    PlanComposedTree(view, progId, L"");
 }
+
+// One view's registration of the control's class.
+struct ClassInView {
+    REGSAM view;
+    bool present;          // a class of the family is registered there
+    bool unregistered;     // its server file is asked to unregister
+    wchar_t serverPath[ServerUnits];
+};
 
 void UninstallControl(const wchar_t* progId)
 {
     if (!IsSingleKeyName(progId)) return;
+    BeginUninstallPlan();
 
-    // Everything is read before anything is deleted.
+    // Everything is read, and every tree decided, before anything is deleted.
     wchar_t clsid[DefaultValueUnits] = {};
     wchar_t clsidPath[WorkingPathUnits] = {};
     if (ComposePath(clsidPath, WorkingPathUnits, progId, L"\\CLSID", L""))
         ReadClassesRootDefault(clsidPath, clsid);
-    // The ProgID's value may name any class, the platform's own too: only a GUID whose
-    // class names a ProgID of the family is this control's, to delete and unregister.
-    if (!IsRegistryGuid(clsid) || !ClassBelongsToFamily(clsid)) clsid[0] = L'\0';
-    wchar_t serverPath[ServerUnits] = {};
-    if (clsid[0] != L'\0') ReadServerPath(clsid, serverPath);
+    if (!IsRegistryGuid(clsid)) clsid[0] = L'\0';
+    // The ProgID's value may name any class, the platform's own too: only a class that
+    // names a ProgID of the family is this control's, to delete and unregister. On 64-bit
+    // Windows a 64-bit control's class is in the 64-bit view, which this process reaches
+    // only by asking for it.
+    static ClassInView classes[2];
+    int viewCount = DetectWow64() ? 2 : 1;
+    for (int i = 0; i < viewCount; ++i) {
+        ClassInView& found = classes[i];
+        found.view = i == 0 ? OwnView : View64;
+        found.present = clsid[0] != L'\0' && ClassBelongsToFamily(clsid, found.view);
+        found.unregistered = false;
+        ZeroMemory(found.serverPath, sizeof found.serverPath);
+        if (found.present) ReadServerPath(found.view, clsid, found.serverPath);
+    }
 
-    BeginRegistryBackup(progId);
-    if (wcscmp(progId, L"Zema.BulkUploadCtl") == 0)
+    if (wcscmp(progId, L"Zema.BulkUploadCtl") == 0) {
         PurgeBulkUploadCtl();
-    else if (wcscmp(progId, L"ZEMA.StampServerCtl") == 0)
+    } else if (wcscmp(progId, L"ZEMA.StampServerCtl") == 0) {
         PurgeStampServerCtl();
-    else
-        PurgeGeneral(progId, clsid);
-    // Without a backup the keys stay, and the server is not asked to remove them either.
-    if (!EndRegistryBackup()) {
+    } else {
+        for (int i = 0; i < viewCount; ++i)
+            if (i == 0 || classes[i].present)
+                PurgeGeneral(progId, classes[i].present ? clsid : L"", classes[i].view, classes[i].serverPath);
+    }
+
+    // A server file that other classes need is never asked to unregister: it would take
+    // their registrations with it. What a server's unregistration may remove beyond the
+    // deleted trees is saved too.
+    bool anyServer = false;
+    for (int i = 0; i < viewCount; ++i) {
+        ClassInView& found = classes[i];
+        if (found.serverPath[0] == L'\0') continue;
+        anyServer = true;
+        bool again = i > 0 && classes[0].unregistered && _wcsicmp(found.serverPath, classes[0].serverPath) == 0;
+        found.unregistered = !again && ServesOnlyTheFamily(found.serverPath);
+        if (found.unregistered || again) PlanRegistrationTrees(found.view, clsid);
+    }
+
+    // Without a complete backup nothing is deleted, and no server is asked to remove
+    // anything either.
+    if (!SaveRegistryBackup(progId)) {
         ReportRegistryBackupRefused(progId);
         return;
     }
-    UnregisterComponentFile(serverPath);
+    DeletePlannedTrees();
+    for (int i = 0; i < viewCount; ++i)
+        if (classes[i].unregistered) UnregisterComponentFile(classes[i].serverPath);
+    // Without any server file the procedure still ends with its unregistration, of nothing.
+    if (!anyServer) UnregisterComponentFile(L"");
 }

@@ -1,6 +1,7 @@
 #include "uninstall/uninstall.h"
 
 #include <cstring>
+#include <cwchar>
 
 // The family's ProgID prefixes, in the order they are tested; compared as ANSI bytes.
 static const char* const FamilyPrefixes[] = {"ZEMA.", "PDF.Z", "Zema."};
@@ -29,16 +30,21 @@ int QueryInstalledControls()
     LRESULT listed = SendMessageW(ControlList, LB_GETCOUNT, 0, 0);
     for (LRESULT i = 0; i < listed; ++i) SendMessageW(ControlList, LB_DELETESTRING, 0, 0);
 
+    // The machine's registrations only: the user's own, which the merged HKEY_CLASSES_ROOT
+    // would lay over them, are writable without administrator rights.
+    HKEY root;
+    if (OpenClassesRoot(OwnView, KEY_READ, &root) != ERROR_SUCCESS) return 0;
     int count = 0;
     for (DWORD index = 0;; ++index) {
         wchar_t name[KeyNameUnits];
         DWORD nameLength = KeyNameUnits;
-        if (RegEnumKeyExW(HKEY_CLASSES_ROOT, index, name, &nameLength, nullptr, nullptr, nullptr,
-                          nullptr) != ERROR_SUCCESS)
+        if (RegEnumKeyExW(root, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        if (!HasFamilyPrefix(name, nameLength)) continue;
+        // A name with a NUL inside is not its own text: listed, it would name another key.
+        if (wcsnlen(name, nameLength) != nameLength || !HasFamilyPrefix(name, nameLength)) continue;
         SendMessageW(ControlList, LB_ADDSTRING, 0, reinterpret_cast<LPARAM>(name));
         ++count;
     }
+    RegCloseKey(root);
     return count;
 }

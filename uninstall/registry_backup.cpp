@@ -1,7 +1,9 @@
-// The registry backup of an uninstall: before a tree is deleted it is written, every key
-// and every value with its exact type and data, to the uninstall's file
+// The registry backup of an uninstall: every planned tree, every key and every value with
+// its exact type and data, is written to the uninstall's file
 // "<system drive>:/ZemaActiveX/backup/<unix seconds>-<ProgID>.reg" in the registry-file
-// format that "reg import" and regedit read (UTF-16LE with byte-order mark).
+// format that "reg import" and regedit read (UTF-16LE with byte-order mark), each key by
+// its stored full name. The file is written under a temporary name and gets its own only
+// when it is whole and on the disk, so a file of that name is always complete.
 #include "uninstall/uninstall.h"
 #include "system/system.h"
 
@@ -13,13 +15,13 @@
 constexpr int FolderUnits = 64;
 constexpr int FileNameUnits = 400;
 constexpr int ProgIdUnits = 256;
-// Output is gathered here and written whenever it fills, and after each tree.
+// Output is gathered here and written whenever it fills.
 constexpr int OutputUnits = 4096;
 // The registry's limit on value names, terminator included.
 constexpr DWORD ValueNameUnits = 16384;
 constexpr DWORD SubkeyNameUnits = 256;
-// Room of a key's full name as the platform reports it ("\REGISTRY\MACHINE\...").
-constexpr ULONG KeyNameInfoUnits = 1024;
+// A key's written name: the stored name of its tree's top key and the rest of its path.
+constexpr int WrittenPathUnits = StoredNameUnits + KeyTreePathUnits;
 // Long hex data goes on in continuation lines, as regedit writes it.
 constexpr int HexLineWidth = 76;
 // Room of the ProgID in a file name: the whole path stays within MAX_PATH.
@@ -27,18 +29,14 @@ constexpr int FileNameProgIdUnits = 201;
 // Files of one ProgID within one second are told apart by "-2" to "-999".
 constexpr int MostFilesPerSecond = 999;
 
-// The backup of the uninstall that is running: opened by BeginRegistryBackup, its file
-// made by the first tree that exists, closed by EndRegistryBackup.
-static bool SessionOpen;
-// The folder or the file could not be made or written: nothing more is deleted.
-static bool SessionRefused;
-static wchar_t SessionProgId[ProgIdUnits];
+// The file being written.
 static HANDLE BackupFile = INVALID_HANDLE_VALUE;
 static wchar_t Output[OutputUnits];
 static int OutputLength;
 static bool OutputFailed;
 static int Column;
 static wchar_t ValueName[ValueNameUnits];
+static wchar_t WrittenPath[WrittenPathUnits];
 
 static void FlushOutput()
 {
@@ -76,26 +74,14 @@ static void PutHexDigits(unsigned value, int digits)
     for (int shift = (digits - 1) * 4; shift >= 0; shift -= 4) PutChar(hex[(value >> shift) & 15]);
 }
 
-// The platform's importer reads a file line by line: a name with a line break in it
-// cannot be written.
-static bool FitsOnOneLine(const wchar_t* text, size_t length)
-{
-    for (size_t i = 0; i < length; ++i)
-        if (text[i] == L'\r' || text[i] == L'\n') return false;
-    return true;
-}
-
 // True when REG_SZ data reads back the same from the quoted form: whole UTF-16 units,
 // one terminator at the very end, and no line break.
 static bool IsPlainString(const BYTE* data, DWORD size)
 {
     if (size < sizeof(wchar_t) || size % sizeof(wchar_t) != 0) return false;
     const wchar_t* text = reinterpret_cast<const wchar_t*>(data);
-    size_t length = size / sizeof(wchar_t) - 1;
-    if (text[length] != L'\0') return false;
-    for (size_t i = 0; i < length; ++i)
-        if (text[i] == L'\0') return false;
-    return FitsOnOneLine(text, length);
+    DWORD length = size / sizeof(wchar_t) - 1;
+    return text[length] == L'\0' && IsWritableName(text, length);
 }
 
 static void PutValue(const wchar_t* name, DWORD nameLength, DWORD type, const BYTE* data, DWORD size)
@@ -135,7 +121,7 @@ static void PutValue(const wchar_t* name, DWORD nameLength, DWORD type, const BY
     Put(L"\r\n");
 }
 
-// Writes every value of the open key; false when one could not be read.
+// Writes every value of the open key; false when one could not be read or named.
 static bool PutValues(HKEY key)
 {
     DWORD count = 0, longestData = 0;
@@ -152,7 +138,9 @@ static bool PutValues(HKEY key)
         DWORD type = 0;
         LONG result = RegEnumValueW(key, index, ValueName, &nameLength, nullptr, &type, data, &size);
         if (result == ERROR_NO_MORE_ITEMS) break;
-        if (result != ERROR_SUCCESS || !FitsOnOneLine(ValueName, nameLength)) {
+        // The importer reads the file line by line and a name as text: a name with a line
+        // break or a NUL in it would come back as another value, or stop the import.
+        if (result != ERROR_SUCCESS || !IsWritableName(ValueName, nameLength)) {
             whole = false;
             break;
         }
@@ -162,12 +150,13 @@ static bool PutValues(HKEY key)
     return whole;
 }
 
-// Writes the key open as `key`, named by `path` (a working buffer of `length`
-// characters), and everything below it; false when any of it could not be read or named.
-static bool PutTree(HKEY key, wchar_t (&path)[KeyTreePathUnits], size_t length)
+// Writes the key open as `key`, named by WrittenPath (`length` characters) and by a path
+// of `classesLength` characters below HKEY_LOCAL_MACHINE\Software\Classes, with
+// everything below it; false when any of it could not be read or named.
+static bool PutTree(HKEY key, REGSAM view, size_t length, size_t classesLength)
 {
-    Put(L"[HKEY_CLASSES_ROOT\\");
-    Put(path);
+    Put(L"[");
+    Put(WrittenPath);
     Put(L"]\r\n");
     bool whole = PutValues(key);
     Put(L"\r\n");
@@ -177,59 +166,38 @@ static bool PutTree(HKEY key, wchar_t (&path)[KeyTreePathUnits], size_t length)
         LONG result = RegEnumKeyExW(key, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr);
         if (result == ERROR_NO_MORE_ITEMS) break;
         HKEY child;
-        // A subkey whose path would not fit whole cannot be named in the file.
-        whole = result == ERROR_SUCCESS && FitsOnOneLine(name, nameLength) &&
-                length + 1 + nameLength < KeyTreePathUnits &&
-                RegOpenKeyExW(key, name, 0, KEY_READ, &child) == ERROR_SUCCESS;
+        // A subkey whose path would not fit whole cannot be named in the file; a link is
+        // neither written nor followed.
+        whole = result == ERROR_SUCCESS && IsWritableName(name, nameLength) &&
+                classesLength + 1 + nameLength < KeyTreePathUnits &&
+                RegOpenKeyExW(key, name, REG_OPTION_OPEN_LINK, KEY_READ | view, &child) == ERROR_SUCCESS;
         if (!whole) break;
-        path[length] = L'\\';
-        StringCchCopyW(path + length + 1, KeyTreePathUnits - length - 1, name);
-        whole = PutTree(child, path, length + 1 + nameLength);
-        path[length] = L'\0';
+        whole = !IsRegistryLink(child);
+        if (whole) {
+            WrittenPath[length] = L'\\';
+            StringCchCopyW(WrittenPath + length + 1, WrittenPathUnits - length - 1, name);
+            whole = PutTree(child, view, length + 1 + nameLength, classesLength + 1 + nameLength);
+            WrittenPath[length] = L'\0';
+        }
         RegCloseKey(child);
     }
     return whole;
 }
 
-// True when the `length` units of `a` and `b` are equal but for letter case, as the
-// registry compares key names. CompareStringOrdinal is looked up (systems before Vista lack
-// it); without it both are raised to upper case by the invariant locale's simple mapping.
-static bool EqualIgnoringCase(const wchar_t* a, const wchar_t* b, int length)
+// Writes one planned tree as it stands now; true when it is written whole, or when it
+// has gone since it was planned (then nothing is left to delete either).
+static bool PutPlannedTree(const PlannedTree& tree)
 {
-    using CompareOrdinal = int(WINAPI*)(const wchar_t*, int, const wchar_t*, int, BOOL);
-    auto compare = reinterpret_cast<CompareOrdinal>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"kernel32"), "CompareStringOrdinal")));
-    if (compare) return compare(a, length, b, length, TRUE) == CSTR_EQUAL;
-    static wchar_t upperA[SubkeyNameUnits], upperB[SubkeyNameUnits];
-    return length <= static_cast<int>(SubkeyNameUnits) &&
-           LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, a, length, upperA, length) == length &&
-           LCMapStringW(LOCALE_INVARIANT, LCMAP_UPPERCASE, b, length, upperB, length) == length &&
-           wmemcmp(upperA, upperB, length) == 0;
-}
-
-// Puts the stored name of the open key in place of the last component of `path`: the
-// path may name it in other letter case, and a restore is to bring back the key as it was.
-static void UseStoredName(HKEY key, wchar_t* path, size_t length)
-{
-    using NtQueryKeyFunction = LONG(WINAPI*)(HANDLE, int, void*, ULONG, ULONG*);
-    const int KeyNameInformation = 3;
-    // Looked up at run time: the platform exports it from ntdll without a library to link.
-    auto queryKey = reinterpret_cast<NtQueryKeyFunction>(
-        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll"), "NtQueryKey")));
-    static struct {
-        ULONG bytes;
-        wchar_t name[KeyNameInfoUnits];
-    } info;
-    ULONG needed = 0;
-    if (!queryKey || queryKey(key, KeyNameInformation, &info, sizeof info, &needed) != 0) return;
-    size_t fullLength = info.bytes / sizeof(wchar_t);
-    size_t last = length;
-    while (last > 0 && path[last - 1] != L'\\') --last;
-    size_t nameLength = length - last;
-    if (fullLength <= nameLength || info.name[fullLength - nameLength - 1] != L'\\') return;
-    const wchar_t* stored = info.name + fullLength - nameLength;
-    if (EqualIgnoringCase(stored, path + last, static_cast<int>(nameLength)))
-        CopyMemory(path + last, stored, nameLength * sizeof(wchar_t));
+    HKEY root, key;
+    if (OpenClassesRoot(tree.view, KEY_READ, &root) != ERROR_SUCCESS) return false;
+    LONG opened = OpenKeyWithoutLinks(root, tree.view, tree.path, KEY_READ, &key);
+    RegCloseKey(root);
+    if (opened == ERROR_FILE_NOT_FOUND) return true;
+    if (opened != ERROR_SUCCESS) return false;
+    bool whole = SUCCEEDED(StringCchCopyW(WrittenPath, WrittenPathUnits, tree.storedName)) &&
+                 PutTree(key, tree.view, wcslen(WrittenPath), wcslen(tree.path));
+    RegCloseKey(key);
+    return whole;
 }
 
 // The program's folder and its "backup/" folder.
@@ -241,95 +209,106 @@ static bool BackupFolders(wchar_t (&base)[FolderUnits], wchar_t (&backup)[Folder
 
 // The ProgID with every character that a file name cannot hold written as "_", cut after
 // 200 characters: the name only labels the file, which holds the keys whole.
-static void FileNamePart(wchar_t (&part)[FileNameProgIdUnits])
+static void FileNamePart(const wchar_t* progId, wchar_t (&part)[FileNameProgIdUnits])
 {
-    StringCchCopyNW(part, FileNameProgIdUnits, SessionProgId, FileNameProgIdUnits - 1);
+    StringCchCopyNW(part, FileNameProgIdUnits, progId, FileNameProgIdUnits - 1);
     for (wchar_t* c = part; *c; ++c)
         if (*c < 32 || wcschr(L"\\/:*?\"<>|", *c)) *c = L'_';
 }
 
-// Makes the session's file, new and empty, in the protected backup folder and writes the
-// header; false when any of that fails.
-static bool CreateBackupFile()
+// "<folder><seconds>-<part>[-<number>].reg", with ".tmp" behind while it is written.
+static bool ComposeFileName(wchar_t (&path)[FileNameUnits], const wchar_t* folder, unsigned long long seconds,
+                            const wchar_t* part, int number, bool temporary)
 {
-    wchar_t base[FolderUnits] = {};
-    wchar_t folder[FolderUnits] = {};
-    if (!BackupFolders(base, folder) || !PrepareProtectedFolder(base) || !PrepareProtectedFolder(folder))
-        return false;
-    wchar_t part[FileNameProgIdUnits] = {};
-    FileNamePart(part);
-    unsigned long long seconds = static_cast<unsigned long long>(time(nullptr));
-    for (int number = 1; number <= MostFilesPerSecond; ++number) {
+    const wchar_t* tail = temporary ? L".reg.tmp" : L".reg";
+    return SUCCEEDED(number == 1 ? StringCchPrintfW(path, FileNameUnits, L"%ls%I64u-%ls%ls", folder, seconds, part, tail)
+                                 : StringCchPrintfW(path, FileNameUnits, L"%ls%I64u-%ls-%d%ls", folder, seconds, part,
+                                                    number, tail));
+}
+
+// Removes the temporary files that an uninstall killed while it wrote its backup left:
+// they are incomplete, and nothing was deleted for them. A file still open for writing
+// by a running uninstall cannot be removed and stays.
+static void RemoveUnfinishedBackups(const wchar_t* folder)
+{
+    wchar_t pattern[FileNameUnits] = {};
+    if (FAILED(StringCchPrintfW(pattern, FileNameUnits, L"%ls*.reg.tmp", folder))) return;
+    WIN32_FIND_DATAW found;
+    HANDLE search = FindFirstFileW(pattern, &found);
+    if (search == INVALID_HANDLE_VALUE) return;
+    do {
+        size_t length = wcslen(found.cFileName);
         wchar_t path[FileNameUnits] = {};
-        HRESULT composed = number == 1
-                               ? StringCchPrintfW(path, FileNameUnits, L"%ls%I64u-%ls.reg", folder, seconds, part)
-                               : StringCchPrintfW(path, FileNameUnits, L"%ls%I64u-%ls-%d.reg", folder, seconds, part,
-                                                  number);
-        if (FAILED(composed)) return false;
-        BackupFile = CreateFileW(path, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
+        if (!(found.dwFileAttributes & FILE_ATTRIBUTE_DIRECTORY) && length > 8 &&
+            _wcsicmp(found.cFileName + length - 8, L".reg.tmp") == 0 &&
+            SUCCEEDED(StringCchPrintfW(path, FileNameUnits, L"%ls%ls", folder, found.cFileName)))
+            DeleteFileW(path);
+    } while (FindNextFileW(search, &found));
+    FindClose(search);
+}
+
+// Writes every planned tree that no other planned tree holds, after the header; false
+// when any of it could not be written whole.
+static bool PutPlan()
+{
+    PutChar(0xFEFF);
+    Put(L"Windows Registry Editor Version 5.00\r\n\r\n");
+    bool whole = true;
+    for (int i = 0; whole && i < PlannedTreeCount(); ++i)
+        if (!PlannedTreeInsideAnother(i)) whole = PutPlannedTree(PlannedTreeAt(i));
+    FlushOutput();
+    // On the disk before its final name says that it is complete.
+    return whole && !OutputFailed && FlushFileBuffers(BackupFile);
+}
+
+// Writes the plan to a new file of the backup folder `folder`, under a temporary name,
+// and names it when it is whole; false, with nothing of it left, when it is not.
+static bool WriteBackupFile(const wchar_t* progId, const wchar_t* folder)
+{
+    RemoveUnfinishedBackups(folder);
+    wchar_t part[FileNameProgIdUnits] = {};
+    FileNamePart(progId, part);
+    unsigned long long seconds = static_cast<unsigned long long>(time(nullptr));
+    wchar_t temporary[FileNameUnits] = {};
+    int number = 1;
+    for (; number <= MostFilesPerSecond; ++number) {
+        if (!ComposeFileName(temporary, folder, seconds, part, number, true)) return false;
+        BackupFile = CreateFileW(temporary, GENERIC_WRITE, 0, nullptr, CREATE_NEW, FILE_ATTRIBUTE_NORMAL, nullptr);
         if (BackupFile != INVALID_HANDLE_VALUE) break;
         DWORD error = GetLastError();
         if (error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) return false;
     }
     if (BackupFile == INVALID_HANDLE_VALUE) return false;
-    PutChar(0xFEFF);
-    Put(L"Windows Registry Editor Version 5.00\r\n\r\n");
-    FlushOutput();
-    return !OutputFailed;
-}
-
-void BeginRegistryBackup(const wchar_t* progId)
-{
-    SessionOpen = true;
-    SessionRefused = FAILED(StringCchCopyW(SessionProgId, ProgIdUnits, progId));
-    BackupFile = INVALID_HANDLE_VALUE;
     OutputLength = 0;
     OutputFailed = false;
-}
-
-bool BackupKeyTree(HKEY root, const wchar_t* path)
-{
-    if (!SessionOpen) return true;
-    wchar_t tree[KeyTreePathUnits] = {};
-    size_t length = 0;
-    if (SessionRefused || root != HKEY_CLASSES_ROOT || CopyKeyPath(path, tree) != S_OK ||
-        FAILED(StringCchLengthW(tree, KeyTreePathUnits, &length)) || length == 0 || tree[0] == L'\\')
-        return false;
-    // The deletion drops one trailing "\" too.
-    if (tree[length - 1] == L'\\') tree[--length] = L'\0';
-    HKEY key;
-    LONG opened = RegOpenKeyExW(HKEY_CLASSES_ROOT, tree, 0, KEY_READ, &key);
-    // A key that is not there has nothing to save, and its deletion fails.
-    if (opened == ERROR_FILE_NOT_FOUND) return true;
-    if (opened != ERROR_SUCCESS) return false;
-    if (BackupFile == INVALID_HANDLE_VALUE && !CreateBackupFile()) {
-        RegCloseKey(key);
-        SessionRefused = true;
-        return false;
-    }
-    LARGE_INTEGER zero = {}, start = {};
-    SetFilePointerEx(BackupFile, zero, &start, FILE_CURRENT);
-    UseStoredName(key, tree, length);
-    bool whole = PutTree(key, tree, length);
-    RegCloseKey(key);
-    FlushOutput();
-    // A tree read only in part is taken out of the file again; it stays in the registry.
-    if (!whole && !OutputFailed &&
-        (!SetFilePointerEx(BackupFile, start, nullptr, FILE_BEGIN) || !SetEndOfFile(BackupFile)))
-        OutputFailed = true;
-    // On the disk before anything of it is deleted.
-    if (!OutputFailed && whole && !FlushFileBuffers(BackupFile)) OutputFailed = true;
-    if (OutputFailed) SessionRefused = true;
-    return whole && !OutputFailed;
-}
-
-bool EndRegistryBackup()
-{
-    if (BackupFile != INVALID_HANDLE_VALUE) CloseHandle(BackupFile);
-    ReleaseProtectedFolders();
+    bool complete = PutPlan();
+    CloseHandle(BackupFile);
     BackupFile = INVALID_HANDLE_VALUE;
-    SessionOpen = false;
-    return !SessionRefused;
+    // The rename within one folder is atomic: the name appears with the whole file. It
+    // never replaces a file; a name taken meanwhile moves on to the next number.
+    bool named = false;
+    for (; complete && !named && number <= MostFilesPerSecond; ++number) {
+        wchar_t finalName[FileNameUnits] = {};
+        if (!ComposeFileName(finalName, folder, seconds, part, number, false)) break;
+        named = MoveFileExW(temporary, finalName, MOVEFILE_WRITE_THROUGH) != 0;
+        DWORD error = named ? ERROR_SUCCESS : GetLastError();
+        if (!named && error != ERROR_FILE_EXISTS && error != ERROR_ALREADY_EXISTS) break;
+    }
+    if (!named) DeleteFileW(temporary);
+    return named;
+}
+
+bool SaveRegistryBackup(const wchar_t* progId)
+{
+    if (!UninstallPlanSound()) return false;
+    if (PlannedTreeCount() == 0) return true;
+    wchar_t base[FolderUnits] = {};
+    wchar_t folder[FolderUnits] = {};
+    // Both folders are held, as they were checked, until the file has its name.
+    bool saved = BackupFolders(base, folder) && PrepareProtectedFolder(base) && PrepareProtectedFolder(folder) &&
+                 WriteBackupFile(progId, folder);
+    ReleaseProtectedFolders();
+    return saved;
 }
 
 void ReportRegistryBackupRefused(const wchar_t* progId)

@@ -46,43 +46,51 @@ static void ApplyCaseFix(const wchar_t* progId, wchar_t* guid, size_t guidLength
     }
 }
 
-// Opens the root through its ANSI form; false when it is empty or has no exact ANSI form.
-static bool OpenRoot(const wchar_t* rootPath, HKEY* root)
+// Opens the root below `classes` (in `view`) through its ANSI form; false when it is
+// empty or has no exact ANSI form. The roots are the platform's containers, opened as it
+// lays them out; the keys planned below them are opened without following links.
+static bool OpenRoot(HKEY classes, REGSAM view, const wchar_t* rootPath, HKEY* root)
 {
     if (rootPath[0] == L'\0') return false;
     char ansi[AnsiRootBytes] = {};
     return ToSystemCodePageExactly(rootPath, ansi, AnsiRootBytes, GetACP()) &&
-           RegOpenKeyExA(HKEY_CLASSES_ROOT, ansi, 0, KEY_READ, root) == ERROR_SUCCESS;
+           RegOpenKeyExA(classes, ansi, 0, KEY_READ | view, root) == ERROR_SUCCESS;
 }
 
-void PurgeTypeLibMatches(const wchar_t* progId, const wchar_t* typeLibGuid, const wchar_t* rootPath)
+void PurgeTypeLibMatches(const wchar_t* progId, const wchar_t* typeLibGuid, const wchar_t* rootPath, REGSAM view)
 {
     // Only a GUID names a family; the text is checked as read, before the case fix.
     if (!IsRegistryGuid(typeLibGuid) || IsReservedFamily(typeLibGuid)) return;
     wchar_t guid[TextUnits] = {};
     StringCchCopyW(guid, TextUnits, typeLibGuid);  // 38 characters: it fits
-    ApplyCaseFix(progId, guid, wcslen(guid));
+    size_t guidLength = wcslen(guid);
+    ApplyCaseFix(progId, guid, guidLength);
 
-    HKEY root;
-    if (!OpenRoot(rootPath, &root)) return;
+    HKEY classes, root;
+    if (OpenClassesRoot(view, KEY_READ, &classes) != ERROR_SUCCESS) return;
+    bool opened = OpenRoot(classes, view, rootPath, &root);
+    RegCloseKey(classes);
+    if (!opened) return;
+    // A root seen through two paths ("Interface" and "Wow6432Node\Interface" of the
+    // 32-bit view on 64-bit Windows) is enumerated once.
+    static wchar_t rootName[StoredNameUnits];
+    if (StoredKeyName(root, rootName, StoredNameUnits) && !FirstPurgeOfRoot(rootName)) {
+        RegCloseKey(root);
+        return;
+    }
+    // Every match is collected before anything is deleted, so none is stepped over.
     for (DWORD index = 0;; ++index) {
         wchar_t name[SubkeyNameUnits];
         DWORD nameLength = SubkeyNameUnits;
-        if (RegEnumKeyExW(root, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) !=
-            ERROR_SUCCESS)
+        if (RegEnumKeyExW(root, index, name, &nameLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             break;
-        if (nameLength <= ComparedFrom || wcscmp(name + ComparedFrom, guid + ComparedFrom) != 0)
+        // Compared as counted: a name with a NUL inside is never taken for a GUID.
+        if (nameLength != guidLength || wmemcmp(name + ComparedFrom, guid + ComparedFrom, guidLength - ComparedFrom) != 0)
             continue;
         wchar_t keyPath[TextUnits] = {};
-        wchar_t tree[KeyTreePathUnits] = {};
         // A path that does not fit whole is skipped rather than cut.
-        if (FAILED(StringCchCopyW(keyPath, TextUnits, rootPath)) ||
-            FAILED(StringCchCatW(keyPath, TextUnits, L"\\")) ||
-            FAILED(StringCchCatW(keyPath, TextUnits, name)) || CopyKeyPath(keyPath, tree) != S_OK)
-            continue;
-        // The index moves on after a deletion too, so the subkey that takes the deleted
-        // one's place waits for the next pass.
-        DeleteKeyTree(HKEY_CLASSES_ROOT, tree);
+        if (FAILED(StringCchPrintfW(keyPath, TextUnits, L"%ls\\%ls", rootPath, name))) continue;
+        PlanKeyTree(view, keyPath, true);
     }
     RegCloseKey(root);
 }

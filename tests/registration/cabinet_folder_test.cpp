@@ -6,7 +6,7 @@
 #include "registration/registration.h"
 #include "tests/registration/cabinet_writer.h"
 #include "tests/registration/registration_test_support.h"
-#include "tests/registration/unix_link.h"
+#include "tests/support/unix_link.h"
 #include "tests/support/main_window_fixture.h"
 #include "tests/support/message_box_answerer.h"
 

@@ -1,5 +1,7 @@
 #include "tests/registration/registration_test_support.h"
 
+#include "tests/support/native_registry.h"
+
 #include <algorithm>
 #include <cstdint>
 #include <ctime>
@@ -183,18 +185,18 @@ std::wstring ClassesDefault(const std::wstring& path)
     return value;
 }
 
-static void DeleteClassesTree(const std::wstring& path)
-{
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
-}
-
 void RemoveFixtureKeys(const FixtureIdentity& id)
 {
-    DeleteClassesTree(id.progId);
-    DeleteClassesTree(L"CLSID\\" + id.clsid);
-    DeleteClassesTree(L"TypeLib\\" + id.typeLib);
-    for (const std::wstring& iid : id.interfaces) DeleteClassesTree(L"Interface\\" + iid);
+    std::vector<std::wstring> trees = {id.progId, L"CLSID\\" + id.clsid, L"TypeLib\\" + id.typeLib};
+    for (const std::wstring& iid : id.interfaces) trees.push_back(L"Interface\\" + iid);
+    if (id.full)
+        trees.insert(trees.end(), {id.versionedProgId, L"AppID\\" + id.appId, L"Interface\\" + id.outsideInterface});
+    // By handles, in both views: a 64-bit copy of the fixture registers in the 64-bit view,
+    // and a test may plant a hundred levels or a link below a key.
+    for (const std::wstring& tree : trees) {
+        DeleteClassesTreeIn(0, tree);
+        DeleteClassesTreeIn(KEY_WOW64_64KEY, tree);
+    }
 }
 
 bool FixtureRegistered(const FixtureIdentity& id, const std::wstring& path)

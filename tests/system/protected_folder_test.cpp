@@ -2,7 +2,7 @@
 // folders are used, and the holds that keep them in place.
 #include "system/system.h"
 #include "tests/registration/registration_test_support.h"
-#include "tests/registration/unix_link.h"
+#include "tests/support/unix_link.h"
 
 #include <gtest/gtest.h>
 

@@ -3,7 +3,7 @@
 // mode o+w shows as an Everyone entry with write rights.
 #include "system/system.h"
 #include "tests/registration/registration_test_support.h"
-#include "tests/registration/unix_link.h"
+#include "tests/support/unix_link.h"
 
 #include <gtest/gtest.h>
 

@@ -1,12 +1,13 @@
 #include "tests/uninstall/backup_files.h"
 
 #include "system/system.h"
-#include "tests/registration/unix_link.h"
+#include "tests/support/unix_link.h"
 #include "tests/support/child_process.h"
 #include "tests/uninstall/registry_fixture.h"
 
 #include <algorithm>
 #include <iterator>
+#include <utility>
 
 static std::wstring BaseFolder()
 {
@@ -60,7 +61,10 @@ DWORD ImportBackup(const std::wstring& name)
 {
     wchar_t system[MAX_PATH] = {};
     GetSystemDirectoryW(system, MAX_PATH);
-    return RunToEnd(L"\"" + std::wstring(system) + L"\\reg.exe\" import \"" + BackupFolder() + name + L"\" /reg:32");
+    // The file names each key by its stored path, "Wow6432Node" included: on 64-bit
+    // Windows it is read in the 64-bit view, where those paths lead.
+    return RunToEnd(L"\"" + std::wstring(system) + L"\\reg.exe\" import \"" + BackupFolder() + name + L"\"" +
+                    (RunsUnderWow64() ? L" /reg:64" : L""));
 }
 
 bool IsBackupNamed(const std::wstring& name, const std::wstring& fileNamePart, long long from, long long to)
@@ -76,7 +80,7 @@ bool IsBackupNamed(const std::wstring& name, const std::wstring& fileNamePart, l
 
 std::vector<std::wstring> UninstallRootsDump(const std::vector<std::wstring>& progIds)
 {
-    std::vector<std::wstring> roots = {L"CLSID", L"Interface", L"TypeLib", L".qmc", L".qmx"};
+    std::vector<std::wstring> roots = {L"CLSID", L"Interface", L"TypeLib", L"AppID", L".qmc", L".qmx"};
     // Under WOW64 this 32-bit process sees the twins as the same keys: dumped once.
     if (!RunsUnderWow64())
         roots.insert(roots.end(), {L"Wow6432Node\\CLSID", L"Wow6432Node\\Interface", L"Wow6432Node\\TypeLib"});
@@ -87,7 +91,33 @@ std::vector<std::wstring> UninstallRootsDump(const std::vector<std::wstring>& pr
         std::vector<std::wstring> dump = DumpTree(root);
         lines.insert(lines.end(), dump.begin(), dump.end());
     }
+    // The 64-bit view's own class and interface keys; the rest of it is shared.
+    if (RunsUnderWow64())
+        for (const wchar_t* root : {L"CLSID", L"Interface"})
+            for (const std::wstring& line : DumpTreeIn(KEY_WOW64_64KEY, root)) lines.push_back(L"64-bit view: " + line);
     return lines;
+}
+
+std::string DumpDifference(const std::vector<std::wstring>& now, const std::vector<std::wstring>& before)
+{
+    std::vector<std::wstring> sortedNow = now, sortedBefore = before, gone, come;
+    std::sort(sortedNow.begin(), sortedNow.end());
+    std::sort(sortedBefore.begin(), sortedBefore.end());
+    std::set_difference(sortedBefore.begin(), sortedBefore.end(), sortedNow.begin(), sortedNow.end(),
+                        std::back_inserter(gone));
+    std::set_difference(sortedNow.begin(), sortedNow.end(), sortedBefore.begin(), sortedBefore.end(),
+                        std::back_inserter(come));
+    std::string text;
+    int shown = 0;
+    for (const auto& part : {std::make_pair("gone: ", &gone), std::make_pair("came: ", &come)})
+        for (const std::wstring& line : *part.second) {
+            if (++shown > 40) return text + "...";
+            char bytes[1024] = {};
+            WideCharToMultiByte(CP_UTF8, 0, line.c_str(), -1, bytes, sizeof bytes - 1, nullptr, nullptr);
+            text += std::string(part.first) + bytes + "\n";
+        }
+    if (text.empty() && now != before) text = "the same lines in another order\n";
+    return text;
 }
 
 BlockedBackupFolder::BlockedBackupFolder()

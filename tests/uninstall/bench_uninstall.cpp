@@ -82,12 +82,14 @@ static void RemoveKeys()
         RegDeleteKeyW(HKEY_CLASSES_ROOT, Numbered(L"Interface\\{%08X-BE7C-4000-8000-000000000000}", i).c_str());
 }
 
-// The control that is uninstalled: ProgID, class, type library and two interfaces.
+// The control that is uninstalled: ProgID, class, type library and two interfaces. Its
+// server file names no file that exists: the uninstall checks it against every class and
+// then runs the unregistration, which fails.
 static void MakeTarget()
 {
     Create(Target, L"bench control");
     Create(std::wstring(Target) + L"\\CLSID", TargetClsid);
-    Create(std::wstring(L"CLSID\\") + TargetClsid + L"\\InprocServer32", L"");
+    Create(std::wstring(L"CLSID\\") + TargetClsid + L"\\InprocServer32", L"C:\\bench.ocx");
     // A class belongs to the family only when it names a ProgID of it.
     Create(std::wstring(L"CLSID\\") + TargetClsid + L"\\ProgID", Target);
     Create(std::wstring(L"CLSID\\") + TargetClsid + L"\\TypeLib", TargetTypeLib);
@@ -153,7 +155,7 @@ int wmain(int argc, wchar_t** argv)
         Enumerate(L"TypeLib");
     });
     // The uninstall ends by running the unregistering child process; timed on its own too.
-    double child = Best(runs, [] { UnregisterComponentFile(L""); });
+    double child = Best(runs, [] { UnregisterComponentFile(L"C:\\bench.ocx"); });
     double uninstall = 1e30;
     bool removed = true;
     for (int run = 0; run < runs; ++run) {

@@ -1,3 +1,6 @@
+#include "tests/registration/registration_test_support.h"
+#include "tests/support/message_box_answerer.h"
+#include "tests/uninstall/backup_files.h"
 #include "tests/uninstall/registry_fixture.h"
 #include "uninstall/uninstall.h"
 
@@ -20,9 +23,14 @@ protected:
         General.Remove();
         RemoveExtensionKeys();
         guard.End();
+        for (const std::wstring& name : NewBackupFiles(backups)) DeleteFileW((BackupFolder() + name).c_str());
     }
 
     RegistryGuard guard;
+    std::set<std::wstring> backups = BackupFiles();
+    // An uninstall that cannot save its backup says so in a box; none is expected unless
+    // a test looks.
+    MessageBoxAnswerer boxes{IDOK};
 };
 }  // namespace
 
@@ -84,7 +92,9 @@ TEST_F(ControlUninstall, TheSpecialControlsLoseExactlyTheirFixedKeys)
     }
 }
 
-TEST_F(ControlUninstall, AResistingFixedKeyDoesNotStopTheOthers)
+// A tree that cannot be read cannot be saved: then nothing at all is deleted, and the
+// user is told.
+TEST_F(ControlUninstall, AnUnreadableTreeStopsTheWholeUninstall)
 {
     ControlKeys control = {L"Zema.BulkUploadCtl", L"{5D3A71E4-C4B8-4A96-9E21-7F0B3C6D8E14}",
                            L"{5D3A71E2-C4B8-4A96-9E21-7F0B3C6D8E14}", {}};
@@ -97,8 +107,11 @@ TEST_F(ControlUninstall, AResistingFixedKeyDoesNotStopTheOthers)
 
         UninstallControl(control.progId.c_str());
 
-        guard.ExpectGoneExactly({control.progId, L"CLSID\\" + control.clsid});
-        EXPECT_TRUE(KeyExists(L"TypeLib\\" + control.typeLib));
+        guard.ExpectNothingChanged();
+        std::vector<SeenMessageBox> seen = boxes.Seen();
+        ASSERT_EQ(seen.size(), 1u);
+        EXPECT_EQ(seen[0].text, control.progId + L"\r\n注册表备份无法保存，该控件未卸载！");
+        EXPECT_EQ(NewBackupFiles(backups), std::vector<std::wstring>{});
     }
     control.Remove();
 }
@@ -328,4 +341,139 @@ TEST(Wow64Detection, AgreesWithThePlatform)
     BOOL wow64 = FALSE;
     ASSERT_TRUE(IsWow64Process(GetCurrentProcess(), &wow64));
     EXPECT_EQ(DetectWow64(), wow64 != FALSE);
+}
+
+// The class's own type library decides whether its GUID family is the control's: one that
+// names other files belongs to some other program, the platform's among them.
+TEST_F(ControlUninstall, TheGuidFamilyIsPurgedOnlyWhenTheClassTypeLibraryNamesItsServer)
+{
+    struct Case {
+        const char* label;
+        const wchar_t* typeLibPath;  // the win32 path of the type library; nullptr: no TypeLib key
+        bool purged;
+    };
+    const Case cases[] = {
+        {"names the server", L"C:\\windows\\system32\\control.ocx", true},
+        {"names the server in other letter case", L"C:\\WINDOWS\\System32\\CONTROL.OCX", true},
+        {"names the server with a resource index", L"C:\\windows\\system32\\control.ocx\\2", true},
+        {"no type library key", nullptr, true},
+        {"names another file", L"C:\\windows\\system32\\other.tlb", false},
+        {"names a file of the same name elsewhere", L"C:\\elsewhere\\control.ocx", false},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        General.Make();
+        MakeExtensionKeys();
+        RemoveTree(L"TypeLib\\" + General.typeLib);
+        if (c.typeLibPath) CreateKey(L"TypeLib\\" + General.typeLib + L"\\1.0\\0\\win32", c.typeLibPath);
+        guard.TakeCensus();
+
+        UninstallControl(General.progId.c_str());
+
+        std::set<std::wstring> gone = {L".qmc", L".qmx", General.progId, L"CLSID\\" + General.clsid};
+        if (c.purged) {
+            for (const std::wstring& iid : General.interfaces) gone.insert(L"Interface\\" + iid);
+            if (c.typeLibPath) gone.insert(L"TypeLib\\" + General.typeLib);
+        }
+        guard.ExpectGoneExactly(gone);
+        EXPECT_TRUE(boxes.Seen().empty());
+        General.Remove();
+    }
+}
+
+// The platform's HTML type library and its 282 interfaces form one GUID family: a class
+// of the family naming that library must not purge it.
+TEST_F(ControlUninstall, AClassNamingAPlatformTypeLibraryLeavesItsFamilyAlone)
+{
+    const std::wstring platformTypeLib = L"{3050F1C5-98B5-11CF-BB82-00AA00BDCE0B}";
+    const std::wstring familyTail = platformTypeLib.substr(9);
+    auto familyKeys = [&](const wchar_t* root) {
+        std::vector<std::wstring> keys;
+        for (const std::wstring& name : SubkeyNames(root))
+            if (name.size() == 38 && name.substr(9) == familyTail) keys.push_back(name);
+        return keys;
+    };
+    ASSERT_TRUE(KeyExists(L"TypeLib\\" + platformTypeLib)) << "the prefix has no HTML type library";
+    const std::vector<std::wstring> interfaces = familyKeys(L"Interface");
+    const std::vector<std::wstring> typeLibs = familyKeys(L"TypeLib");
+    ASSERT_GT(interfaces.size(), 100u);
+    General.Make();
+    MakeExtensionKeys();
+    CreateKey(L"CLSID\\" + General.clsid + L"\\TypeLib", platformTypeLib.c_str());
+    guard.TakeCensus();
+
+    UninstallControl(General.progId.c_str());
+
+    EXPECT_EQ(familyKeys(L"Interface"), interfaces);
+    EXPECT_EQ(familyKeys(L"TypeLib"), typeLibs);
+    guard.ExpectGoneExactly({L".qmc", L".qmx", General.progId, L"CLSID\\" + General.clsid});
+    General.Remove();
+}
+
+namespace {
+// HKEY_CLASSES_ROOT of this process made a view of `key` while it lives, as the merged view
+// of Windows shows the user's own registrations over the machine's.
+class MergedViewStandIn {
+public:
+    explicit MergedViewStandIn(HKEY key) { RegOverridePredefKey(HKEY_CLASSES_ROOT, key); }
+    ~MergedViewStandIn() { RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr); }
+};
+
+const wchar_t UserClasses[] = L"Software\\ZemaTests\\UserClasses";
+
+void SetUserDefault(const std::wstring& path, const std::wstring& value)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, (std::wstring(UserClasses) + L"\\" + path).c_str(), 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &key, nullptr),
+              ERROR_SUCCESS);
+    RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(value.c_str()),
+                   static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+std::vector<std::wstring> DumpUserClasses()
+{
+    std::vector<std::wstring> lines;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CURRENT_USER, UserClasses, 0, KEY_READ, &key) != ERROR_SUCCESS) return lines;
+    {
+        MergedViewStandIn merged(key);
+        lines = DumpTree(L"ZEMA.UninstallTestCtl");
+        std::vector<std::wstring> classes = DumpTree(L"CLSID");
+        lines.insert(lines.end(), classes.begin(), classes.end());
+    }
+    RegCloseKey(key);
+    return lines;
+}
+}  // namespace
+
+// On Windows HKEY_CLASSES_ROOT lays the user's own registrations, which the user can write
+// without administrator rights, over the machine's. Wine does not merge; here this process's
+// HKEY_CLASSES_ROOT is made to show a user's registration instead. The uninstall reads
+// and deletes the machine's registration only, and never runs the user's server.
+TEST_F(ControlUninstall, TheUserHalfOfTheMergedViewIsNeitherReadNorChanged)
+{
+    RegDeleteTreeW(HKEY_CURRENT_USER, UserClasses);
+    // The user's own server: a copy of the fixture, which records whether it was run.
+    const std::wstring planted = CopyFixture(MakeTestFolder(L"merged-view"), L"ZEMA.Planted.ocx");
+    General.Make();
+    MakeExtensionKeys();
+    SetUserDefault(General.progId + L"\\CLSID", General.clsid);
+    SetUserDefault(L"CLSID\\" + General.clsid + L"\\ProgID", General.progId);
+    SetUserDefault(L"CLSID\\" + General.clsid + L"\\InprocServer32", planted);
+    const std::vector<std::wstring> userBefore = DumpUserClasses();
+    guard.TakeCensus();
+    HKEY user;
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, UserClasses, 0, KEY_ALL_ACCESS, &user), ERROR_SUCCESS);
+    {
+        MergedViewStandIn merged(user);
+        UninstallControl(General.progId.c_str());
+    }
+    RegCloseKey(user);
+
+    guard.ExpectGoneExactly(General.Removed());
+    EXPECT_EQ(DumpUserClasses(), userBefore);
+    EXPECT_EQ(ReadLines(FixtureCallRecordPath(planted)), std::vector<std::wstring>{}) << "the user's server ran";
+    RegDeleteTreeW(HKEY_CURRENT_USER, UserClasses);
 }

@@ -5,111 +5,13 @@
 #include "tests/support/child_process.h"
 #include "tests/support/machine_variable.h"
 #include "tests/support/message_box_answerer.h"
-#include "tests/support/program_path.h"
 #include "tests/uninstall/backup_files.h"
+#include "tests/uninstall/end_to_end_fixture.h"
 #include "tests/uninstall/registry_fixture.h"
-#include "tests/uninstall/uninstall_page_fixture.h"
 #include "uninstall/uninstall.h"
 
 #include <algorithm>
 #include <ctime>
-
-namespace {
-// A copy of the fixture server named `name` in a fresh folder, with no call record yet.
-std::wstring CopyFixture(const std::wstring& name)
-{
-    wchar_t temp[MAX_PATH] = {};
-    GetTempPathW(MAX_PATH, temp);
-    std::wstring folder = std::wstring(temp) + L"uninstall-tests-" + std::to_wstring(GetCurrentProcessId()) + L"\\";
-    CreateDirectoryW(folder.c_str(), nullptr);
-    std::wstring path = folder + name;
-    DeleteFileW(FixtureCallRecordPath(path).c_str());
-    CopyFileW((BinFolder() + L"fixture_com_server.dll").c_str(), path.c_str(), FALSE);
-    return path;
-}
-
-std::vector<std::wstring> CallRecord(const std::wstring& dllPath)
-{
-    std::vector<std::wstring> lines;
-    HANDLE file = CreateFileW(FixtureCallRecordPath(dllPath).c_str(), GENERIC_READ, FILE_SHARE_READ | FILE_SHARE_WRITE,
-                              nullptr, OPEN_EXISTING, 0, nullptr);
-    if (file == INVALID_HANDLE_VALUE) return lines;
-    char buffer[4096];
-    DWORD read = 0;
-    std::string text;
-    while (ReadFile(file, buffer, sizeof buffer, &read, nullptr) && read > 0) text.append(buffer, read);
-    CloseHandle(file);
-    size_t start = 0;
-    for (size_t end; (end = text.find('\n', start)) != std::string::npos; start = end + 1)
-        lines.emplace_back(text.begin() + start, text.begin() + end);
-    return lines;
-}
-
-// Registers with the system's regsvr32 alone, for a server that refuses to unregister
-// (which RegisterComponentFile asks first).
-DWORD RunRegsvr32(const std::wstring& dllPath)
-{
-    wchar_t system[MAX_PATH] = {};
-    GetSystemDirectoryW(system, MAX_PATH);
-    return RunToEnd(L"\"" + std::wstring(system) + L"\\regsvr32.exe\" /s \"" + dllPath + L"\"");
-}
-
-void RemoveFixtureKeys(const FixtureIdentity& id)
-{
-    RemoveTree(id.progId);
-    RemoveTree(L"CLSID\\" + id.clsid);
-    RemoveTree(L"TypeLib\\" + id.typeLib);
-    for (const std::wstring& iid : id.interfaces) RemoveTree(L"Interface\\" + iid);
-}
-
-class UninstallEndToEnd : public UninstallPageTest {
-protected:
-    void TearDown() override
-    {
-        Forget();
-        RemoveExtensionKeys();
-        for (const std::wstring& name : NewBackupFiles(backups)) DeleteFileW((BackupFolder() + name).c_str());
-        UninstallPageTest::TearDown();
-    }
-    // Removes the registered copies' keys, the copies and their call records.
-    void Forget()
-    {
-        for (const std::wstring& copy : copies) {
-            RemoveFixtureKeys(FixtureIdentityFromFileName(copy));
-            DeleteFileW(copy.c_str());
-            DeleteFileW(FixtureCallRecordPath(copy).c_str());
-        }
-        if (!path.empty()) RemoveDirectoryW(path.substr(0, path.find_last_of(L'\\')).c_str());
-        copies.clear();
-        path.clear();
-    }
-    // Registers a copy of the fixture named `name` as a dropped control file is
-    // registered, or with regsvr32 alone.
-    void Register(const std::wstring& name, bool likeADrop = true)
-    {
-        path = CopyFixture(name);
-        copies.push_back(path);
-        id = FixtureIdentityFromFileName(path);
-        RemoveFixtureKeys(id);
-        if (likeADrop)
-            ASSERT_TRUE(RegisterComponentFile(path.c_str()));
-        else
-            ASSERT_EQ(RunRegsvr32(path), 0u);
-        ASSERT_TRUE(KeyExists(L"CLSID\\" + id.clsid + L"\\InprocServer32"));
-    }
-    void Click(HWND button)
-    {
-        SendMessageW(window, WM_COMMAND, MAKEWPARAM(0, BN_CLICKED), reinterpret_cast<LPARAM>(button));
-    }
-
-    // The latest copy registered, and all of them.
-    std::wstring path;
-    FixtureIdentity id;
-    std::vector<std::wstring> copies;
-    // The backup files there were before the test.
-    std::set<std::wstring> backups = BackupFiles();
-};
-}  // namespace
 
 TEST_F(UninstallEndToEnd, ARegisteredControlIsListedThenRemovedAndUnregistered)
 {
@@ -219,8 +121,13 @@ TEST_F(UninstallEndToEnd, AQuotedOrExpandableServerPathIsUnregisteredWhenItComes
 
         UninstallControl(id.progId.c_str());
 
-        guard.ExpectGoneExactly({id.progId, L"CLSID\\" + id.clsid, L"TypeLib\\" + id.typeLib,
-                                 L"Interface\\" + id.interfaces[0], L"Interface\\" + id.interfaces[1]});
+        // A server path that does not come out plain names no file: the type library, which
+        // names the control's file, cannot be shown to be the control's own, and its GUID
+        // family stays.
+        std::set<std::wstring> gone = {id.progId, L"CLSID\\" + id.clsid};
+        if (c.unregistered)
+            gone.insert({L"TypeLib\\" + id.typeLib, L"Interface\\" + id.interfaces[0], L"Interface\\" + id.interfaces[1]});
+        guard.ExpectGoneExactly(gone);
         std::vector<std::wstring> record = {L"register ok"};
         if (c.unregistered) record.push_back(L"unregister ok");
         EXPECT_EQ(CallRecord(path), record);
@@ -285,7 +192,7 @@ TEST_F(UninstallEndToEnd, AnUninstallIsUndoneByImportingItsBackup)
     EXPECT_EQ(NewBackupFiles(backups), written);
 
     EXPECT_EQ(ImportBackup(written[0]), 0u);
-    EXPECT_EQ(UninstallRootsDump({id.progId}), registered);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump({id.progId}), registered), "");
 }
 
 TEST_F(UninstallEndToEnd, UninstallAllWritesOneBackupPerControlAndTheyUndoIt)
@@ -316,7 +223,7 @@ TEST_F(UninstallEndToEnd, UninstallAllWritesOneBackupPerControlAndTheyUndoIt)
                   1)
             << std::string(progId.begin(), progId.end());
     for (const std::wstring& file : written) EXPECT_EQ(ImportBackup(file), 0u);
-    EXPECT_EQ(UninstallRootsDump(progIds), registered);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump(progIds), registered), "");
 }
 
 // The two controls removed by fixed key sets, each registered by a server that refuses to
@@ -339,7 +246,7 @@ TEST_P(SpecialControlBackup, AnUninstallIsUndoneByImportingItsBackup)
     std::vector<std::wstring> written = NewBackupFiles(backups);
     ASSERT_EQ(written.size(), 1u);
     EXPECT_EQ(ImportBackup(written[0]), 0u);
-    EXPECT_EQ(UninstallRootsDump({id.progId}), registered);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump({id.progId}), registered), "");
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -367,8 +274,88 @@ TEST_F(UninstallEndToEnd, WhenTheBackupCannotBeSavedNothingIsUninstalledAndTheUs
     EXPECT_EQ(seen[1].caption, L"提示");
     EXPECT_EQ(seen[1].owner, window);
     EXPECT_FALSE(seen[1].hasYesNo);
-    EXPECT_EQ(UninstallRootsDump({id.progId}), registered);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump({id.progId}), registered), "");
     // Nor was the server asked to remove its keys.
     EXPECT_EQ(CallRecord(path), std::vector<std::wstring>{L"register ok"});
     EXPECT_EQ(ControlListEntries(), std::vector<std::wstring>{id.progId});
+}
+
+// Two controls whose type libraries are of one GUID family, removed with "卸载全部" and
+// restored from their backups: the registry is what it was, byte for byte. With "+full"
+// each control's own unregistration removes more than the uninstall deletes (its
+// versioned ProgID, AppID, second type-library version and an interface of another
+// family), and the backups bring that back too.
+class FamilyRestore : public UninstallEndToEnd, public ::testing::WithParamInterface<const wchar_t*> {};
+
+TEST_P(FamilyRestore, UninstallAllThenImportingEveryBackupGivesTheRegistryAsItWas)
+{
+    const std::wstring marker = GetParam();
+    std::vector<FixtureIdentity> ids;
+    // The control uninstalled first has the type library that the enumeration meets second:
+    // a purge that deletes while it enumerates steps over it, and the control's own
+    // unregistration then removes it.
+    for (const wchar_t* name : {L"ZEMA.FamilyOne+tlb=7E5700B0-C1C2-4C3D-8E4F-0123456789AB",
+                                L"ZEMA.FamilyTwo+tlb=7E5700A0-C1C2-4C3D-8E4F-0123456789AB"}) {
+        Register(name + marker + L".ocx");
+        ids.push_back(id);
+    }
+    const std::vector<std::wstring> listed = Query();
+    const std::vector<std::wstring> registered = UninstallRootsDump(listed);
+
+    {
+        MessageBoxAnswerer answerer(IDYES);
+        Click(UninstallAllButton);
+        EXPECT_EQ(answerer.Seen().size(), 1u);
+    }
+
+    EXPECT_TRUE(ControlListEntries().empty());
+    for (const FixtureIdentity& control : ids) {
+        for (const std::wstring& key : {L"CLSID\\" + control.clsid, L"TypeLib\\" + control.typeLib,
+                                        L"Interface\\" + control.interfaces[0], L"Interface\\" + control.interfaces[1]})
+            EXPECT_FALSE(KeyExists(key)) << std::string(key.begin(), key.end());
+        // What only the control's own unregistration removes.
+        if (control.full) {
+            for (const std::wstring& key : {control.versionedProgId, L"AppID\\" + control.appId,
+                                            L"Interface\\" + control.outsideInterface})
+                EXPECT_FALSE(KeyExists(key)) << std::string(key.begin(), key.end());
+        }
+    }
+    for (const std::wstring& copy : copies)
+        EXPECT_EQ(CallRecord(copy), (std::vector<std::wstring>{L"unregister ok", L"register ok", L"unregister ok"}));
+    std::vector<std::wstring> written = NewBackupFiles(backups);
+    ASSERT_EQ(written.size(), ids.size());
+    for (const std::wstring& file : written) EXPECT_EQ(ImportBackup(file), 0u);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump(listed), registered), "");
+}
+
+INSTANTIATE_TEST_SUITE_P(PlainAndFullRegistrations, FamilyRestore, ::testing::Values(L"", L"+full"));
+
+// A 64-bit control dropped on the window is registered by the 32-bit regsvr32 handing it
+// to the 64-bit one, in the 64-bit view. It is removed from there, and unregistered.
+TEST_F(UninstallEndToEnd, A64BitControlIsRemovedFromThe64BitViewAndUnregisteredThere)
+{
+    if (!RunsUnderWow64()) GTEST_SKIP() << "a 32-bit system has no 64-bit view";
+    Register(L"ZEMA.Wide64+full.ocx", true, true);
+    const REGSAM view64 = KEY_WOW64_64KEY;
+    ASSERT_FALSE(KeyExistsIn(0, L"CLSID\\" + id.clsid)) << "registered in the 32-bit view";
+    const std::vector<std::wstring> listed = Query();
+    ASSERT_EQ(listed, (std::vector<std::wstring>{id.progId, id.versionedProgId}));
+    const std::vector<std::wstring> registered = UninstallRootsDump(listed);
+
+    {
+        MessageBoxAnswerer answerer(IDYES);
+        Click(UninstallAllButton);
+        EXPECT_EQ(answerer.Seen().size(), 1u);
+    }
+
+    EXPECT_TRUE(ControlListEntries().empty());
+    for (const std::wstring& key : {L"CLSID\\" + id.clsid, L"Interface\\" + id.interfaces[0],
+                                    L"Interface\\" + id.interfaces[1], L"Interface\\" + id.outsideInterface,
+                                    L"TypeLib\\" + id.typeLib, L"AppID\\" + id.appId})
+        EXPECT_FALSE(KeyExistsIn(view64, key)) << std::string(key.begin(), key.end());
+    EXPECT_EQ(CallRecord(path), (std::vector<std::wstring>{L"unregister ok", L"register ok", L"unregister ok"}));
+    std::vector<std::wstring> written = NewBackupFiles(backups);
+    ASSERT_EQ(written.size(), 1u);
+    EXPECT_EQ(ImportBackup(written[0]), 0u);
+    EXPECT_EQ(DumpDifference(UninstallRootsDump(listed), registered), "");
 }

@@ -114,3 +114,39 @@ TEST_F(InstalledQuery, NothingInstalledEmptiesTheListAndGivesZero)
     EXPECT_EQ(QueryInstalledControls(), 0);
     EXPECT_EQ(SendMessageW(ControlList, LB_GETCOUNT, 0, 0), 0);
 }
+
+// On Windows HKEY_CLASSES_ROOT lays the user's own registrations over the machine's; Wine
+// does not merge, so this process's HKEY_CLASSES_ROOT is made to show a user's key. Only
+// the machine's registrations are listed.
+TEST_F(InstalledQuery, ListsTheMachinesRegistrationsNotWhatHkeyClassesRootShows)
+{
+    CreateKey(L"ZEMA.QueryAlpha");
+    HKEY user;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CURRENT_USER, L"Software\\ZemaTests\\UserClasses\\ZEMA.QueryPerUser", 0, nullptr, 0,
+                              KEY_ALL_ACCESS, nullptr, &user, nullptr),
+              ERROR_SUCCESS);
+    RegCloseKey(user);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CURRENT_USER, L"Software\\ZemaTests\\UserClasses", 0, KEY_READ, &user), ERROR_SUCCESS);
+
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, user);
+    int added = QueryInstalledControls();
+    RegOverridePredefKey(HKEY_CLASSES_ROOT, nullptr);
+    RegCloseKey(user);
+    RegDeleteTreeW(HKEY_CURRENT_USER, L"Software\\ZemaTests\\UserClasses");
+
+    EXPECT_EQ(ControlListEntries(), std::vector<std::wstring>{L"ZEMA.QueryAlpha"});
+    EXPECT_EQ(added, 1);
+}
+
+// A key whose name holds a NUL cannot be named by its text: listed, "ZEMA.Cut" would stand
+// for it and the uninstall would act on another key.
+TEST_F(InstalledQuery, ANameWithANulInsideIsNotListed)
+{
+    const std::wstring cut(L"ZEMA.Cut\0tail", 13);
+    ASSERT_TRUE(CreateKeyWithCountedName(L"", cut));
+
+    QueryInstalledControls();
+
+    EXPECT_EQ(ControlListEntries(), std::vector<std::wstring>{});
+    RemoveKeyWithCountedName(L"", cut);
+}

@@ -1,6 +1,8 @@
 #include "tests/uninstall/registry_fixture.h"
 
 #include "app/app.h"
+#include "tests/support/native_registry.h"
+#include "uninstall/uninstall.h"
 
 #include <gtest/gtest.h>
 #include <sddl.h>
@@ -22,6 +24,32 @@ void CreateKey(const std::wstring& path, const wchar_t* defaultValue)
     RegCloseKey(key);
 }
 
+void CreateKeyIn(REGSAM view, const std::wstring& path, const wchar_t* defaultValue)
+{
+    HKEY key;
+    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS | view, nullptr, &key,
+                              nullptr),
+              ERROR_SUCCESS)
+        << "cannot create " << std::string(path.begin(), path.end());
+    if (defaultValue)
+        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue),
+                       static_cast<DWORD>((wcslen(defaultValue) + 1) * sizeof(wchar_t)));
+    RegCloseKey(key);
+}
+
+bool KeyExistsIn(REGSAM view, const std::wstring& path)
+{
+    HKEY key;
+    LONG result = RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_QUERY_VALUE | view, &key);
+    if (result == ERROR_SUCCESS) RegCloseKey(key);
+    return result == ERROR_SUCCESS || result == ERROR_ACCESS_DENIED;
+}
+
+void RemoveTreeIn(REGSAM view, const std::wstring& path)
+{
+    DeleteClassesTreeIn(view, path);
+}
+
 void SetDwordValue(const std::wstring& path, const wchar_t* name, DWORD value)
 {
     HKEY key;
@@ -41,9 +69,9 @@ bool KeyExists(const std::wstring& path)
 
 void RemoveTree(const std::wstring& path)
 {
-    if (path.empty()) return;
-    RegDeleteTreeW(HKEY_CLASSES_ROOT, path.c_str());
-    RegDeleteKeyW(HKEY_CLASSES_ROOT, path.c_str());
+    // By handles: the platform's own call follows links and gives up on trees of a hundred
+    // levels.
+    RemoveTreeIn(0, path);
 }
 
 std::vector<std::wstring> SubkeyNames(const std::wstring& path)
@@ -81,34 +109,56 @@ static std::wstring Hex(const BYTE* data, DWORD size)
     return text;
 }
 
-static void DumpInto(const std::wstring& path, std::vector<std::wstring>& lines)
+static std::vector<std::wstring> SubkeyNamesIn(REGSAM view, const std::wstring& path)
+{
+    std::vector<std::wstring> names;
+    HKEY key;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return names;
+    for (DWORD index = 0;; ++index) {
+        wchar_t name[512];
+        DWORD length = 512;
+        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
+        names.emplace_back(name, length);
+    }
+    RegCloseKey(key);
+    return names;
+}
+
+static void DumpInto(REGSAM view, const std::wstring& path, std::vector<std::wstring>& lines)
 {
     HKEY key;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) {
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) {
         lines.push_back(path + L" (cannot be opened)");
         return;
     }
     lines.push_back(path);
+    // On the heap: trees of a hundred levels are dumped too.
+    std::vector<wchar_t> name(16384);
+    std::vector<BYTE> data(4096);
     for (DWORD index = 0;; ++index) {
-        wchar_t name[16384];
-        DWORD nameLength = 16384;
-        BYTE data[4096];
-        DWORD dataSize = sizeof data;
+        DWORD nameLength = static_cast<DWORD>(name.size());
+        DWORD dataSize = static_cast<DWORD>(data.size());
         DWORD type = 0;
-        if (RegEnumValueW(key, index, name, &nameLength, nullptr, &type, data, &dataSize) != ERROR_SUCCESS) break;
-        lines.push_back(path + L" | " + std::wstring(name, nameLength) + L" | " + std::to_wstring(type) + L" | " +
-                        Hex(data, dataSize));
+        if (RegEnumValueW(key, index, name.data(), &nameLength, nullptr, &type, data.data(), &dataSize) != ERROR_SUCCESS)
+            break;
+        lines.push_back(path + L" | " + std::wstring(name.data(), nameLength) + L" | " + std::to_wstring(type) +
+                        L" | " + Hex(data.data(), dataSize));
     }
     RegCloseKey(key);
-    for (const std::wstring& child : SubkeyNames(path)) DumpInto(path + L"\\" + child, lines);
+    for (const std::wstring& child : SubkeyNamesIn(view, path)) DumpInto(view, path + L"\\" + child, lines);
+}
+
+std::vector<std::wstring> DumpTreeIn(REGSAM view, const std::wstring& path)
+{
+    std::vector<std::wstring> lines;
+    DumpInto(view, path, lines);
+    std::sort(lines.begin(), lines.end());
+    return lines;
 }
 
 std::vector<std::wstring> DumpTree(const std::wstring& path)
 {
-    std::vector<std::wstring> lines;
-    DumpInto(path, lines);
-    std::sort(lines.begin(), lines.end());
-    return lines;
+    return DumpTreeIn(0, path);
 }
 
 static const wchar_t* const CensusRoots[] = {
@@ -365,4 +415,107 @@ void RegistryGuard::End()
     }
     EXPECT_EQ(now, sentinelDump_) << "a sentinel key changed";
     for (const std::wstring& root : SentinelRoots()) RemoveTree(root);
+}
+
+namespace {
+// A real handle, never a predefined one, which the native calls do not take.
+HKEY OpenClasses(const std::wstring& path)
+{
+    HKEY key = nullptr;
+    RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\Classes" + (path.empty() ? L"" : L"\\" + path)).c_str(), 0,
+                  KEY_ALL_ACCESS, &key);
+    return key;
+}
+
+// `path` split into the path of its parent and its own name.
+std::pair<std::wstring, std::wstring> ParentAndName(const std::wstring& path)
+{
+    size_t last = path.find_last_of(L'\\');
+    if (last == std::wstring::npos) return {L"", path};
+    return {path.substr(0, last), path.substr(last + 1)};
+}
+}  // namespace
+
+bool MakeRegistryLink(const std::wstring& path, const std::wstring& target)
+{
+    std::pair<std::wstring, std::wstring> split = ParentAndName(path);
+    HKEY parent = OpenClasses(split.first);
+    if (!parent) return false;
+    bool made = CreateNativeKey(parent, split.second, &target);
+    RegCloseKey(parent);
+    return made;
+}
+
+void RemoveRegistryLink(const std::wstring& path)
+{
+    RemoveTreeIn(0, path);
+}
+
+bool CreateKeyWithCountedName(const std::wstring& parent, const std::wstring& name)
+{
+    HKEY key = OpenClasses(parent);
+    if (!key) return false;
+    bool made = CreateNativeKey(key, name);
+    RegCloseKey(key);
+    return made;
+}
+
+void RemoveKeyWithCountedName(const std::wstring& parent, const std::wstring& name)
+{
+    HKEY key = OpenClasses(parent);
+    if (!key) return;
+    DeleteNativeTree(key, 0, name);
+    RegCloseKey(key);
+}
+
+bool SetValueWithCountedName(const std::wstring& path, const std::wstring& name, const std::wstring& data)
+{
+    HKEY key = OpenClasses(path);
+    if (!key) return false;
+    bool set = SetNativeValue(key, name, data);
+    RegCloseKey(key);
+    return set;
+}
+
+std::wstring MakeLinkTarget(const std::wstring& path)
+{
+    RemoveLinkTarget(path);
+    HKEY key;
+    // The 64-bit view where there is one: a link names the key where it is stored.
+    if (RegCreateKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\" + path + L"\\Child").c_str(), 0, nullptr, 0,
+                        KEY_ALL_ACCESS | KEY_WOW64_64KEY, nullptr, &key, nullptr) == ERROR_SUCCESS) {
+        const wchar_t value[] = L"must survive";
+        RegSetValueExW(key, L"Marker", 0, REG_SZ, reinterpret_cast<const BYTE*>(value), sizeof value);
+        RegCloseKey(key);
+    }
+    return L"\\REGISTRY\\Machine\\Software\\" + path;
+}
+
+void RemoveLinkTarget(const std::wstring& path)
+{
+    std::pair<std::wstring, std::wstring> split = ParentAndName(path);
+    HKEY parent;
+    if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\" + split.first).c_str(), 0, KEY_ALL_ACCESS | KEY_WOW64_64KEY,
+                      &parent) != ERROR_SUCCESS)
+        return;
+    DeleteNativeTree(parent, KEY_WOW64_64KEY, split.second);
+    RegCloseKey(parent);
+}
+std::vector<std::wstring> DumpLinkTarget(const std::wstring& path)
+{
+    std::vector<std::wstring> lines;
+    for (const wchar_t* below : {L"", L"\\Child"}) {
+        HKEY key;
+        if (RegOpenKeyExW(HKEY_LOCAL_MACHINE, (L"Software\\" + path + below).c_str(), 0,
+                          KEY_READ | KEY_WOW64_64KEY, &key) != ERROR_SUCCESS) {
+            lines.push_back(path + below + L" (missing)");
+            continue;
+        }
+        wchar_t value[64] = {};
+        DWORD size = sizeof value - sizeof(wchar_t);
+        RegQueryValueExW(key, L"Marker", nullptr, nullptr, reinterpret_cast<BYTE*>(value), &size);
+        lines.push_back(path + below + L" " + value);
+        RegCloseKey(key);
+    }
+    return lines;
 }

@@ -9,6 +9,26 @@
 
 // Creates the key (and its parents); sets its default value when one is given.
 void CreateKey(const std::wstring& path, const wchar_t* defaultValue = nullptr);
+// The same in a registry view: 0 for this process's own, KEY_WOW64_64KEY for the 64-bit one.
+void CreateKeyIn(REGSAM view, const std::wstring& path, const wchar_t* defaultValue = nullptr);
+bool KeyExistsIn(REGSAM view, const std::wstring& path);
+void RemoveTreeIn(REGSAM view, const std::wstring& path);
+std::vector<std::wstring> DumpTreeIn(REGSAM view, const std::wstring& path);
+// Keys that only the native API makes, below HKEY_CLASSES_ROOT as this process sees it.
+// A registry link at `path` to `target`, a native name ("\REGISTRY\Machine\...").
+bool MakeRegistryLink(const std::wstring& path, const std::wstring& target);
+// Removes the link itself, not what it leads to.
+void RemoveRegistryLink(const std::wstring& path);
+// A subkey of `parent` whose name holds a NUL, such as "k\0tail"; and its removal.
+bool CreateKeyWithCountedName(const std::wstring& parent, const std::wstring& name);
+void RemoveKeyWithCountedName(const std::wstring& parent, const std::wstring& name);
+// A string value of `path` whose name holds a NUL.
+bool SetValueWithCountedName(const std::wstring& path, const std::wstring& name, const std::wstring& data);
+// The native name of HKEY_LOCAL_MACHINE\Software\<path> in the 64-bit view where there is one,
+// made anew with one value, as the target of a link; and its removal.
+std::wstring MakeLinkTarget(const std::wstring& path);
+void RemoveLinkTarget(const std::wstring& path);
+std::vector<std::wstring> DumpLinkTarget(const std::wstring& path);
 void SetDwordValue(const std::wstring& path, const wchar_t* name, DWORD value);
 bool KeyExists(const std::wstring& path);
 // The names of the keys directly below `path` of HKEY_CLASSES_ROOT, in enumeration order.

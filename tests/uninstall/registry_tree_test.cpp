@@ -1,3 +1,4 @@
+#include "tests/support/native_registry.h"
 #include "tests/uninstall/registry_fixture.h"
 #include "uninstall/uninstall.h"
 
@@ -14,14 +15,18 @@ protected:
     {
         RemoveTree(Root);
         guard.Begin();
+        ASSERT_EQ(OpenClassesRoot(OwnView, KEY_READ, &classes), ERROR_SUCCESS);
     }
     void TearDown() override
     {
+        RegCloseKey(classes);
         RemoveTree(Root);
         guard.End();
     }
+    int Delete(wchar_t (&path)[KeyTreePathUnits]) { return DeleteKeyTree(classes, OwnView, path); }
 
     RegistryGuard guard;
+    HKEY classes = nullptr;
 };
 
 // A path buffer as the uninstall fills it.
@@ -60,7 +65,7 @@ TEST_F(RegistryTree, DeletesALeafKey)
     guard.TakeCensus();
     PathBuffer path(Root);
 
-    EXPECT_EQ(DeleteKeyTree(HKEY_CLASSES_ROOT, path.units), 1);
+    EXPECT_EQ(Delete(path.units), 1);
     EXPECT_EQ(path.Text(), Root);
     guard.ExpectGoneExactly({Root});
 }
@@ -70,7 +75,7 @@ TEST_F(RegistryTree, AMissingKeyGivesZeroAndChangesNothing)
     guard.TakeCensus();
     PathBuffer path(Root + L"\\Missing");
 
-    EXPECT_EQ(DeleteKeyTree(HKEY_CLASSES_ROOT, path.units), 0);
+    EXPECT_EQ(Delete(path.units), 0);
     EXPECT_EQ(path.Text(), Root + L"\\Missing");
     guard.ExpectNothingChanged();
 }
@@ -83,7 +88,7 @@ TEST_F(RegistryTree, DeletesAThreeLevelTreeWithItsValues)
     guard.TakeCensus();
     PathBuffer path(Root);
 
-    EXPECT_EQ(DeleteKeyTree(HKEY_CLASSES_ROOT, path.units), 1);
+    EXPECT_EQ(Delete(path.units), 1);
     EXPECT_EQ(path.Text(), Root);
     guard.ExpectGoneExactly({Root});
 }
@@ -95,7 +100,7 @@ TEST_F(RegistryTree, ATrailingBackslashIsUsedOnceAndRemovedFromTheBuffer)
     guard.TakeCensus();
     PathBuffer path(Root + L"\\");
 
-    EXPECT_EQ(DeleteKeyTree(HKEY_CLASSES_ROOT, path.units), 1);
+    EXPECT_EQ(Delete(path.units), 1);
     EXPECT_EQ(path.Text(), Root);
     guard.ExpectGoneExactly({Root});
 }
@@ -111,7 +116,7 @@ TEST_F(RegistryTree, AResistingSubkeyStopsTheDeletionAndKeepsItsAncestors)
     PathBuffer path(Root);
 
     DWORD start = GetTickCount();
-    EXPECT_EQ(DeleteKeyTree(HKEY_CLASSES_ROOT, path.units), 0);
+    EXPECT_EQ(Delete(path.units), 0);
     EXPECT_LT(GetTickCount() - start, 10000u);
 
     EXPECT_EQ(path.Text(), Root);
@@ -124,58 +129,91 @@ TEST_F(RegistryTree, AnEmptyPathOrALeadingBackslashNeverReachesTheRoot)
 {
     CreateKey(Root + L"\\Child");
     guard.TakeCensus();
-    for (const wchar_t* given : {L"", L"\\", L"\\\\", L"\\UninstallTests.Tree"}) {
+    for (const wchar_t* given : {L"", L"\\", L"\\\\", L"\\UninstallTests.Tree", L"UninstallTests.Tree\\\\Child"}) {
         PathBuffer path(given);
-        EXPECT_EQ(DeleteKeyTree(HKEY_CLASSES_ROOT, path.units), 0) << given;
-        EXPECT_EQ(DeleteClassesRootTree(given), 0) << given;
+        EXPECT_EQ(Delete(path.units), 0) << given;
     }
     guard.ExpectNothingChanged();
 }
 
-TEST_F(RegistryTree, ASubkeyTooDeepForThePathBufferStaysWithItsAncestors)
+// The deletion goes by handles, not by paths: depth and length do not matter to it (what
+// an uninstall deletes has been saved whole first, and the backup bounds the paths).
+TEST_F(RegistryTree, ATreeDeeperThanAnyPathBufferIsDeletedByItsHandles)
 {
-    // Root\<240>\<240>\<40>: the last name would take the path past 521 characters.
-    std::wstring deep = Root + L"\\" + std::wstring(240, L'D') + L"\\" + std::wstring(240, L'E');
-    std::wstring tooLong = deep + L"\\" + std::wstring(40, L'F');
-    CreateKey(tooLong);
-    ASSERT_TRUE(KeyExists(tooLong));
-    ASSERT_GT(tooLong.size(), static_cast<size_t>(KeyTreePathUnits - 1));
+    std::wstring deep = Root + L"\\" + std::wstring(240, L'D') + L"\\" + std::wstring(240, L'E') + L"\\" +
+                        std::wstring(40, L'F');
+    CreateKey(deep, L"deepest");
+    ASSERT_GT(deep.size(), static_cast<size_t>(KeyTreePathUnits - 1));
     guard.TakeCensus();
     PathBuffer path(Root);
 
-    EXPECT_EQ(DeleteKeyTree(HKEY_CLASSES_ROOT, path.units), 0);
-    EXPECT_EQ(path.Text(), Root);
-    EXPECT_TRUE(KeyExists(tooLong));
-    EXPECT_TRUE(KeyExists(deep));
-    guard.ExpectNothingChanged();
-}
-
-TEST_F(RegistryTree, AClassesRootPathThatWouldBeCutDeletesNothing)
-{
-    // The first 519 characters of the given path name an existing, different key.
-    std::wstring head = Root + L"\\" + std::wstring(240, L'H') + L"\\" + std::wstring(240, L'I') + L"\\" +
-                        std::wstring(519 - 483 - Root.size(), L'J');
-    ASSERT_EQ(head.size(), 519u);
-    CreateKey(head, L"the cut path's key");
-    guard.TakeCensus();
-
-    EXPECT_EQ(DeleteClassesRootTree((head + L"KKK").c_str()), 0);
-    EXPECT_TRUE(KeyExists(head));
-    EXPECT_EQ(DeleteClassesRootTree(head.c_str()), 1);
-    EXPECT_FALSE(KeyExists(head));
-    guard.ExpectNothingChanged();
-}
-
-TEST_F(RegistryTree, DeleteClassesRootTreeLeavesTheCallersPathAlone)
-{
-    CreateKey(Root + L"\\A\\B");
-    guard.TakeCensus();
-    const std::wstring given = Root + L"\\";
-    std::wstring copy = given;
-
-    EXPECT_EQ(DeleteClassesRootTree(copy.c_str()), 1);
-    EXPECT_EQ(copy, given);
+    EXPECT_EQ(Delete(path.units), 1);
     guard.ExpectGoneExactly({Root});
+}
+
+// A link in a tree is neither followed nor deleted: deleting through it would take the
+// tree it leads to, anywhere in the registry.
+TEST_F(RegistryTree, ALinkStopsTheDeletionAndWhatItLeadsToStays)
+{
+    const std::wstring targetPath = L"ZemaTests\\TreeLinkTarget";
+    const std::wstring target = MakeLinkTarget(targetPath);
+    const std::vector<std::wstring> targetBefore = DumpLinkTarget(targetPath);
+    struct Case {
+        const char* label;
+        std::wstring link;   // made a link to the target
+        std::wstring given;  // the tree deleted
+    };
+    const Case cases[] = {
+        {"the tree itself", Root, Root},
+        {"a key below the tree", Root + L"\\Below\\Link", Root},
+        {"a key on the way to the tree", Root + L"\\Way", Root + L"\\Way\\Child"},
+    };
+    for (const Case& c : cases) {
+        SCOPED_TRACE(c.label);
+        if (c.link != Root) CreateKey(Root + L"\\Below", L"stays");
+        ASSERT_TRUE(MakeRegistryLink(c.link, target));
+        PathBuffer path(c.given);
+
+        EXPECT_EQ(Delete(path.units), 0);
+
+        EXPECT_EQ(DumpLinkTarget(targetPath), targetBefore);
+        EXPECT_TRUE(IsLinkKey(HKEY_CLASSES_ROOT, c.link));
+        RemoveRegistryLink(c.link);
+        RemoveTree(Root);
+    }
+    RemoveLinkTarget(targetPath);
+}
+
+// A key named "k<NUL>tail" cannot be opened by its text, which names the key "k".
+TEST_F(RegistryTree, ASubkeyNameWithANulInsideStopsTheDeletion)
+{
+    CreateKey(Root + L"\\k", L"the key k");
+    ASSERT_TRUE(CreateKeyWithCountedName(Root, std::wstring(L"k\0tail", 6)));
+    guard.TakeCensus();
+    PathBuffer path(Root);
+
+    EXPECT_EQ(Delete(path.units), 0);
+    EXPECT_TRUE(KeyExists(Root));
+    RemoveKeyWithCountedName(Root, std::wstring(L"k\0tail", 6));
+    guard.ExpectNothingChanged();
+}
+
+TEST_F(RegistryTree, EachViewDeletesItsOwnKeys)
+{
+    if (!RunsUnderWow64()) GTEST_SKIP() << "one registry view only";
+    const std::wstring key = L"CLSID\\{7E5700F1-0000-4000-8000-000000000064}";
+    CreateKeyIn(KEY_WOW64_64KEY, key + L"\\InprocServer32", L"64-bit");
+    CreateKeyIn(0, key + L"\\InprocServer32", L"32-bit");
+    HKEY classes64;
+    ASSERT_EQ(OpenClassesRoot(View64, KEY_READ, &classes64), ERROR_SUCCESS);
+    PathBuffer path(key);
+
+    EXPECT_EQ(DeleteKeyTree(classes64, View64, path.units), 1);
+    RegCloseKey(classes64);
+
+    EXPECT_FALSE(KeyExistsIn(KEY_WOW64_64KEY, key));
+    EXPECT_TRUE(KeyExistsIn(0, key + L"\\InprocServer32"));
+    RemoveTree(key);
 }
 
 TEST_F(RegistryTree, ReadClassesRootDefaultGivesTheValueOrEmptyText)

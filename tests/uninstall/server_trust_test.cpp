@@ -4,7 +4,7 @@
 // a file where the backup folder goes.
 #include "system/system.h"
 #include "tests/registration/registration_test_support.h"
-#include "tests/registration/unix_link.h"
+#include "tests/support/unix_link.h"
 #include "tests/support/child_process.h"
 #include "tests/support/message_box_answerer.h"
 #include "tests/uninstall/backup_files.h"

@@ -32,6 +32,14 @@ protected:
     RegistryGuard guard;
     std::vector<std::wstring> madeInTypeLib;
 };
+
+// The purge as an uninstall runs it: the matches are planned, then deleted.
+void Purge(const wchar_t* progId, const std::wstring& typeLibGuid, const std::wstring& root)
+{
+    BeginUninstallPlan();
+    PurgeTypeLibMatches(progId, typeLibGuid.c_str(), root.c_str());
+    DeletePlannedTrees();
+}
 }  // namespace
 
 TEST_F(TypeLibPurge, RemovesEveryKeyOfTheGuidFamilyBelowTheRootAndNothingElse)
@@ -54,7 +62,7 @@ TEST_F(TypeLibPurge, RemovesEveryKeyOfTheGuidFamilyBelowTheRootAndNothingElse)
             << "two family keys follow each other in this enumeration";
     guard.TakeCensus();
 
-    PurgeTypeLibMatches(L"Zema.BulkUploadCtl", L"{5D3A71E2-C4B8-4A96-9E21-7F0B3C6D8E14}", L"TypeLib");
+    Purge(L"Zema.BulkUploadCtl", L"{5D3A71E2-C4B8-4A96-9E21-7F0B3C6D8E14}", L"TypeLib");
 
     guard.ExpectGoneExactly({family[0], family[1], family[2]});
 }
@@ -89,7 +97,7 @@ TEST_F(TypeLibPurge, TheProgIdChoosesWhichPositionsAreRaisedToUpperCase)
     guard.TakeCensus();
     for (const Case& c : cases) {
         std::wstring root = rootOf(c);
-        PurgeTypeLibMatches(c.progId, c.typeLibGuid, root.c_str());
+        Purge(c.progId, c.typeLibGuid, root);
 
         EXPECT_EQ(!KeyExists(root + L"\\" + c.keyName), c.deleted) << c.progId << L" " << c.typeLibGuid;
         EXPECT_TRUE(KeyExists(root + L"\\{CCCC0001-0000-4000-8000-000000000000}"));
@@ -97,20 +105,49 @@ TEST_F(TypeLibPurge, TheProgIdChoosesWhichPositionsAreRaisedToUpperCase)
     guard.ExpectNothingChanged();
 }
 
-TEST_F(TypeLibPurge, APassStepsOverTheKeyThatMovesIntoADeletedOnesPlace)
+// Matches that follow each other in enumeration order all go in one pass: they are
+// collected before anything is deleted.
+TEST_F(TypeLibPurge, AdjacentMatchesAllGoInOnePass)
 {
     const std::wstring tail = L"-1111-4000-8000-00000000ADD0}";
-    for (const wchar_t* first : {L"{00000001", L"{00000002", L"{00000003"}) CreateKey(PurgeRoot + L"\\" + first + tail);
-    std::vector<std::wstring> order = SubkeyNames(PurgeRoot);
-    ASSERT_EQ(order.size(), 3u);
+    std::vector<std::wstring> roots = {PurgeRoot, L"Interface", L"TypeLib"};
+    if (RunsUnderWow64()) roots.push_back(L"Wow6432Node\\Interface");
+    std::vector<std::wstring> family;
+    for (const std::wstring& root : roots) {
+        for (const wchar_t* first : {L"{ADDAD00A", L"{ADDAD00B", L"{ADDAD00C", L"{ADDAD00D"}) {
+            family.push_back(root + L"\\" + first + tail);
+            CreateKey(family.back() + L"\\Sub", L"family");
+            madeInTypeLib.push_back(family.back());
+        }
+        std::vector<std::wstring> order = SubkeyNames(root);
+        auto at = std::find(order.begin(), order.end(), L"{ADDAD00A" + tail);
+        ASSERT_LE(at + 4, order.end());
+        for (int i = 1; i < 4; ++i) ASSERT_EQ(at[i].substr(9), tail) << "not adjacent below " << std::string(root.begin(), root.end());
+    }
     guard.TakeCensus();
 
-    PurgeTypeLibMatches(L"ZEMA.Adjacent", (L"{ABCDEF01" + tail).c_str(), PurgeRoot.c_str());
-    EXPECT_EQ(SubkeyNames(PurgeRoot), std::vector<std::wstring>{order[1]});
+    for (const std::wstring& root : roots) Purge(L"ZEMA.Adjacent", L"{ABCDEF01" + tail, root);
 
-    PurgeTypeLibMatches(L"ZEMA.Adjacent", (L"{ABCDEF01" + tail).c_str(), PurgeRoot.c_str());
-    EXPECT_TRUE(SubkeyNames(PurgeRoot).empty());
-    guard.ExpectNothingChanged();
+    for (const std::wstring& key : family) EXPECT_FALSE(KeyExists(key)) << std::string(key.begin(), key.end());
+    // The test's own root is below no census root.
+    std::set<std::wstring> gone;
+    for (const std::wstring& key : family)
+        if (key.compare(0, PurgeRoot.size(), PurgeRoot) != 0) gone.insert(key);
+    guard.ExpectGoneExactly(gone);
+}
+
+// A name that agrees with the family's GUID up to a NUL inside is no GUID of it.
+TEST_F(TypeLibPurge, ANameWithANulInsideIsNoMatch)
+{
+    const std::wstring guid = L"{0000000A-1111-4000-8000-00000000ADD1}";
+    CreateKey(PurgeRoot + L"\\" + guid, L"the family key");
+    ASSERT_TRUE(CreateKeyWithCountedName(PurgeRoot, L"{0000000B-1111-4000-8000-00000000ADD1}" + std::wstring(1, L'\0') + L"x"));
+    BeginUninstallPlan();
+    PurgeTypeLibMatches(L"ZEMA.Nul", guid.c_str(), PurgeRoot.c_str());
+
+    ASSERT_EQ(PlannedTreeCount(), 1);
+    EXPECT_EQ(std::wstring(PlannedTreeAt(0).path), PurgeRoot + L"\\" + guid);
+    RemoveKeyWithCountedName(PurgeRoot, L"{0000000B-1111-4000-8000-00000000ADD1}" + std::wstring(1, L'\0') + L"x");
 }
 
 TEST_F(TypeLibPurge, DeletesNothingWithoutAUsableGuidOrRoot)
@@ -131,7 +168,7 @@ TEST_F(TypeLibPurge, DeletesNothingWithoutAUsableGuidOrRoot)
     for (const Case& c : {Case{L"", PurgeRoot}, Case{L"{00000000}", PurgeRoot},
                           Case{longGuid, PurgeRoot}, Case{L"{00000000-A1B2-4C3D-8E4F-0123456789AB}", L""},
                           Case{L"{00000000-A1B2-4C3D-8E4F-0123456789AB}", L"UninstallTests.NoSuchRoot"}}) {
-        PurgeTypeLibMatches(L"ZEMA.Lotus", c.guid.c_str(), c.root.c_str());
+        Purge(L"ZEMA.Lotus", c.guid, c.root);
         EXPECT_EQ(SubkeyNames(PurgeRoot), keys) << c.guid.size() << L" " << c.root;
     }
     EXPECT_TRUE(KeyExists(topLevel));
@@ -163,11 +200,11 @@ TEST_F(TypeLibPurge, OnlyAGuidOutsideThePlatformsReservedRangeIsPurged)
     guard.TakeCensus();
 
     for (const Case& c : cases) {
-        PurgeTypeLibMatches(L"ZEMA.Other", c.typeLibGuid, PurgeRoot.c_str());
+        Purge(L"ZEMA.Other", c.typeLibGuid, PurgeRoot);
         EXPECT_TRUE(KeyExists(PurgeRoot + L"\\" + c.keyOfItsFamily)) << c.typeLibGuid;
     }
     EXPECT_EQ(SubkeyNames(PurgeRoot), keys);
-    PurgeTypeLibMatches(L"ZEMA.Other", L"{00000000-0000-0000-C000-000000000047}", PurgeRoot.c_str());
+    Purge(L"ZEMA.Other", L"{00000000-0000-0000-C000-000000000047}", PurgeRoot);
     EXPECT_FALSE(KeyExists(neighbour));
     EXPECT_EQ(SubkeyNames(PurgeRoot).size(), keys.size() - 1);
     guard.ExpectNothingChanged();

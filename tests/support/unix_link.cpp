@@ -1,4 +1,4 @@
-#include "tests/registration/unix_link.h"
+#include "tests/support/unix_link.h"
 
 #include <windows.h>
 #include <aclapi.h>
