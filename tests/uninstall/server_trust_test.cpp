@@ -27,12 +27,10 @@ std::wstring WindowsDirectory()
     return folder;
 }
 
-void SetServerValue(const std::wstring& clsid, DWORD type, const std::wstring& value)
+void SetDefaultValue(const std::wstring& path, DWORD type, const std::wstring& value)
 {
     HKEY key;
-    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, (L"CLSID\\" + clsid + L"\\InprocServer32").c_str(), 0, KEY_SET_VALUE,
-                            &key),
-              ERROR_SUCCESS);
+    ASSERT_EQ(RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_SET_VALUE, &key), ERROR_SUCCESS);
     RegSetValueExW(key, nullptr, 0, type, reinterpret_cast<const BYTE*>(value.c_str()),
                    static_cast<DWORD>((value.size() + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
@@ -79,7 +77,9 @@ TEST_F(ServerTrust, TheUsersVariablesNeverChooseTheServerThatRuns)
     CreateDirectoryW(machine.c_str(), nullptr);
     std::wstring usersServer = CopyFixture(users + L"ZemaCtl\\", L"ZEnv.ocx");
     std::wstring machineServer = CopyFixture(machine, L"ZEnv.ocx");
-    SetServerValue(id.clsid, REG_EXPAND_SZ, L"%windir%\\ZemaCtl\\ZEnv.ocx");
+    // The class's server and its type library's file, as an installer writes them.
+    SetDefaultValue(L"CLSID\\" + id.clsid + L"\\InprocServer32", REG_EXPAND_SZ, L"%windir%\\ZemaCtl\\ZEnv.ocx");
+    SetDefaultValue(L"TypeLib\\" + id.typeLib + L"\\1.0\\0\\win32", REG_EXPAND_SZ, L"%windir%\\ZemaCtl\\ZEnv.ocx");
     guard.TakeCensus();
     {
         ScopedEnvironment windir(L"windir", users.substr(0, users.size() - 1).c_str());
