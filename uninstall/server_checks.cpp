@@ -77,6 +77,21 @@ bool HasSameFileName(const wchar_t* first, const wchar_t* second)
     return EndsInFileName(second, FileNameOf(form));
 }
 
+// The default value of the key `subkey` of `parent` (in `view`, never through a link) as a
+// terminated path; false when it cannot be read.
+static bool ReadDefaultPath(HKEY parent, const wchar_t* subkey, REGSAM view, wchar_t (&path)[ServerPathUnits])
+{
+    HKEY key;
+    if (RegOpenKeyExW(parent, subkey, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+        return false;
+    DWORD size = sizeof path - sizeof(wchar_t);
+    LONG read = RegQueryValueExW(key, L"", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size);
+    RegCloseKey(key);
+    if (read != ERROR_SUCCESS) return false;
+    path[size / sizeof(wchar_t)] = L'\0';
+    return true;
+}
+
 // True when a class of `classes` (the CLSID key of `view`) outside the family names a
 // server file called `fileName`.
 static bool OtherClassNamesFile(HKEY classes, REGSAM view, const wchar_t* fileName)
@@ -88,16 +103,10 @@ static bool OtherClassNamesFile(HKEY classes, REGSAM view, const wchar_t* fileNa
         if (RegEnumKeyExW(classes, index, clsid, &clsidLength, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS)
             return false;
         wchar_t serverKey[SubkeyNameUnits + 16] = {};
-        HKEY key;
         if (!IsWritableName(clsid, clsidLength) ||
             FAILED(StringCchPrintfW(serverKey, SubkeyNameUnits + 16, L"%ls\\InprocServer32", clsid)) ||
-            RegOpenKeyExW(classes, serverKey, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key) != ERROR_SUCCESS)
+            !ReadDefaultPath(classes, serverKey, view, server))
             continue;
-        DWORD size = sizeof server - sizeof(wchar_t);
-        LONG read = RegQueryValueExW(key, L"", nullptr, nullptr, reinterpret_cast<BYTE*>(server), &size);
-        RegCloseKey(key);
-        if (read != ERROR_SUCCESS) continue;
-        server[size / sizeof(wchar_t)] = L'\0';
         // Unquoted and expanded where it can be; a value that cannot be made plain is
         // compared as it stands.
         static wchar_t plain[ServerPathUnits];
@@ -152,17 +161,10 @@ static bool AnyPathNames(HKEY typeLib, REGSAM view, const wchar_t* serverPath)
                 break;
             for (const wchar_t* platform : {L"win32", L"win64"}) {
                 wchar_t pathKey[SubkeyNameUnits + 8] = {};
-                HKEY key;
                 if (named || !IsWritableName(localeName, localeLength) ||
                     FAILED(StringCchPrintfW(pathKey, SubkeyNameUnits + 8, L"%ls\\%ls", localeName, platform)) ||
-                    RegOpenKeyExW(versionKey, pathKey, REG_OPTION_OPEN_LINK, KEY_QUERY_VALUE | view, &key) !=
-                        ERROR_SUCCESS)
+                    !ReadDefaultPath(versionKey, pathKey, view, path))
                     continue;
-                DWORD size = sizeof path - sizeof(wchar_t);
-                LONG read = RegQueryValueExW(key, L"", nullptr, nullptr, reinterpret_cast<BYTE*>(path), &size);
-                RegCloseKey(key);
-                if (read != ERROR_SUCCESS) continue;
-                path[size / sizeof(wchar_t)] = L'\0';
                 named = MakeServerPathPlain(path, ServerPathUnits) && NamesSameFile(serverPath, path);
             }
         }

@@ -74,11 +74,11 @@ void RemoveTree(const std::wstring& path)
     RemoveTreeIn(0, path);
 }
 
-std::vector<std::wstring> SubkeyNames(const std::wstring& path)
+static std::vector<std::wstring> SubkeyNamesIn(REGSAM view, const std::wstring& path)
 {
     std::vector<std::wstring> names;
     HKEY key;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ, &key) != ERROR_SUCCESS) return names;
+    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return names;
     for (DWORD index = 0;; ++index) {
         wchar_t name[512];
         DWORD length = 512;
@@ -87,6 +87,11 @@ std::vector<std::wstring> SubkeyNames(const std::wstring& path)
     }
     RegCloseKey(key);
     return names;
+}
+
+std::vector<std::wstring> SubkeyNames(const std::wstring& path)
+{
+    return SubkeyNamesIn(0, path);
 }
 
 void RemoveFamilyLeftovers()
@@ -109,20 +114,6 @@ static std::wstring Hex(const BYTE* data, DWORD size)
     return text;
 }
 
-static std::vector<std::wstring> SubkeyNamesIn(REGSAM view, const std::wstring& path)
-{
-    std::vector<std::wstring> names;
-    HKEY key;
-    if (RegOpenKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, KEY_READ | view, &key) != ERROR_SUCCESS) return names;
-    for (DWORD index = 0;; ++index) {
-        wchar_t name[512];
-        DWORD length = 512;
-        if (RegEnumKeyExW(key, index, name, &length, nullptr, nullptr, nullptr, nullptr) != ERROR_SUCCESS) break;
-        names.emplace_back(name, length);
-    }
-    RegCloseKey(key);
-    return names;
-}
 
 static void DumpInto(REGSAM view, const std::wstring& path, std::vector<std::wstring>& lines)
 {
