@@ -213,6 +213,7 @@ int wmain(int argc, wchar_t** argv)
                 static_cast<unsigned long long>(declared), contents.files.size(), otherNames, overDeclared, soundWrong,
                 UnpackChildExitCode, cabinet.detail.c_str());
         fflush(results);
+        ReleaseProtectedFolders();  // as the drop intake does after each drop
         if (!folder.empty()) RemoveFolder(folder);
         DeleteFileW(path.c_str());
     }
