@@ -150,6 +150,9 @@ study_kills() {
 # reparse point). No Wine process may run meanwhile.
 full_drive() {
   wineserver -k 2>/dev/null || true
+  # Under the overlay the program's folder would be another file than the one it recorded,
+  # and a folder of the lower layer cannot be moved aside: let it make its folder anew.
+  rm -rf "$WINEPREFIX/drive_c/ZemaActiveX"
   mkdir -p "$work/drive"
   mount -t tmpfs -o "size=$1" tmpfs "$work/drive"
   mounted="$work/drive"
@@ -168,8 +171,11 @@ back_to_the_disk() {
 }
 
 study_full_drive() {
-  local size name="ZEMA.FullDrive+full+bulk=2000.ocx" output calls verdict left imported
-  # 4 MB holds the backup: the uninstall goes through, and its backup restores it.
+  local size name="ZEMA.FullDrive+full+bulk=2000.ocx" output calls verdict left imported deleted boxes
+  # 4 MB holds the backup: the uninstall goes through, and its backup restores it (its
+  # server is not run there: the overlay makes the drive's root a mount point, and the
+  # server check refuses one on a server's way). In the smaller drives the uninstall must
+  # not start: nothing deleted, the server not asked to unregister.
   for size in 8k 16k 24k 4m; do
     unregister_all
     register "$name"
@@ -180,15 +186,23 @@ study_full_drive() {
     output=$(driver all)
     calls=$(cat "$WINEPREFIX/drive_c/fault-study/$name.calls" 2>/dev/null | tr '\n' ' ')
     left=$(comm -13 "$work/backups.txt" <(backups) | tr '\n' ' ')
+    dump "$work/after.txt"
+    deleted=$(differing_lines)
     read -r imported _ _ < <(restore "$work/backups.txt")
     dump "$work/after.txt"
     back_to_the_disk
     verdict="as it was"
-    cmp -s "$work/before.txt" "$work/after.txt" ||
-      verdict="CHANGED ($(differing_lines) lines differ)"
+    cmp -s "$work/before.txt" "$work/after.txt" || verdict="CHANGED ($(differing_lines) lines differ)"
+    if [[ $size == 4m ]]; then
+      [[ $deleted -gt 0 ]] || verdict+=", BUT THE UNINSTALL DID NOT GO THROUGH"
+    else
+      [[ $deleted == 0 && $calls != *unregister* ]] || verdict+=", BUT THE UNINSTALL STARTED"
+    fi
     if [[ $verdict == "as it was" ]]; then full_kept=$((full_kept + 1)); else full_changed=$((full_changed + 1)); fi
-    echo "$arch drive C: with $size free: ${imported} backups imported; registry then $verdict; server calls:" \
-         "${calls:-(none recorded)}; new files: ${left:-none}; boxes: $(grep -c '^box:' <<<"$output")"
+    boxes=$(sed -n 's/^box: //p' <<<"$output" | tr '\n' '|')
+    echo "$arch drive C: with $size free: the uninstall changed $deleted dump lines; ${imported} backups imported;" \
+         "registry then $verdict; server calls: ${calls:-(none recorded)}; new files: ${left:-none};" \
+         "boxes: ${boxes:-none}"
   done
   unregister_all
 }

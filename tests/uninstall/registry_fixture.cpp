@@ -11,19 +11,6 @@
 #include <cwctype>
 #include <map>
 
-void CreateKey(const std::wstring& path, const wchar_t* defaultValue)
-{
-    HKEY key;
-    ASSERT_EQ(RegCreateKeyExW(HKEY_CLASSES_ROOT, path.c_str(), 0, nullptr, 0, KEY_ALL_ACCESS, nullptr, &key,
-                              nullptr),
-              ERROR_SUCCESS)
-        << "cannot create " << std::string(path.begin(), path.end());
-    if (defaultValue)
-        RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue),
-                       static_cast<DWORD>((wcslen(defaultValue) + 1) * sizeof(wchar_t)));
-    RegCloseKey(key);
-}
-
 void CreateKeyIn(REGSAM view, const std::wstring& path, const wchar_t* defaultValue)
 {
     HKEY key;
@@ -35,6 +22,11 @@ void CreateKeyIn(REGSAM view, const std::wstring& path, const wchar_t* defaultVa
         RegSetValueExW(key, nullptr, 0, REG_SZ, reinterpret_cast<const BYTE*>(defaultValue),
                        static_cast<DWORD>((wcslen(defaultValue) + 1) * sizeof(wchar_t)));
     RegCloseKey(key);
+}
+
+void CreateKey(const std::wstring& path, const wchar_t* defaultValue)
+{
+    CreateKeyIn(0, path, defaultValue);
 }
 
 bool KeyExistsIn(REGSAM view, const std::wstring& path)
