@@ -28,6 +28,8 @@ static const wchar_t ListHead[] = L"解压文件列表:\r\n";
 // The cabinet as it was checked: the library reads this handle, so it reads the file that
 // was checked even when the name is given to another file meanwhile.
 static HANDLE CheckedCabinet = INVALID_HANDLE_VALUE;
+// Its size, which nobody can change while it is held (-1: unknown).
+static int64_t CheckedCabinetSize = -1;
 // Each of the library's opens of it: a position of its own. The handles given to the
 // library lie above every runtime descriptor (the unpacked files'), which share its close.
 struct CabinetView {
@@ -90,6 +92,8 @@ static bool LoadCabinetLibrary(CabinetLibrary* library)
 void SetCheckedCabinet(HANDLE cabinet)
 {
     CheckedCabinet = cabinet;
+    LARGE_INTEGER size;
+    CheckedCabinetSize = cabinet != INVALID_HANDLE_VALUE && GetFileSizeEx(cabinet, &size) ? size.QuadPart : -1;
     for (CabinetView& view : CabinetViews) view = CabinetView{};
 }
 
@@ -123,9 +127,8 @@ UINT ReadCabinetView(INT_PTR view, void* buffer, UINT count)
 long SeekCabinetView(INT_PTR view, long distance, int origin)
 {
     CabinetView* at = ViewOf(view);
-    LARGE_INTEGER size;
-    if (!at || !GetFileSizeEx(CheckedCabinet, &size)) return -1;
-    int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(at->position) : size.QuadPart;
+    if (!at || CheckedCabinetSize < 0) return -1;
+    int64_t base = origin == SEEK_SET ? 0 : origin == SEEK_CUR ? static_cast<int64_t>(at->position) : CheckedCabinetSize;
     int64_t target = base + distance;
     if ((origin != SEEK_SET && origin != SEEK_CUR && origin != SEEK_END) || target < 0 || target > 0x7FFFFFFF) return -1;
     at->position = static_cast<uint64_t>(target);
@@ -252,6 +255,7 @@ static bool TargetPath(const wchar_t* name, wchar_t* target, int capacity)
 
 // The file system's own calls for a file open as a handle, in ntdll on every version.
 using QueryFile = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
+constexpr FILE_INFORMATION_CLASS BasicOfFile = static_cast<FILE_INFORMATION_CLASS>(4);     // FileBasicInformation
 constexpr FILE_INFORMATION_CLASS NameOfFile = static_cast<FILE_INFORMATION_CLASS>(9);      // FileNameInformation
 constexpr FILE_INFORMATION_CLASS DeletionOfFile = static_cast<FILE_INFORMATION_CLASS>(13);  // FileDispositionInformation
 
@@ -317,18 +321,38 @@ static INT_PTR BeginFile(const FDINOTIFICATION* file)
     return descriptor;
 }
 
+// The attributes of the file open as `handle`, from its basic information: asking for
+// all of it would read back its name as well, which costs Wine as much as the file.
+static bool AttributesOf(HANDLE handle, DWORD* attributes)
+{
+    struct BasicInformation {
+        LARGE_INTEGER times[4];
+        ULONG attributes;
+    } basic = {};
+    auto query = reinterpret_cast<QueryFile>(reinterpret_cast<void*>(NtFileCall("NtQueryInformationFile")));
+    IO_STATUS_BLOCK status = {};
+    if (!query || query(handle, &status, &basic, sizeof basic, BasicOfFile) != 0) return false;
+    *attributes = basic.attributes;
+    return true;
+}
+
 // The date and time through the descriptor's own handle (opening every file once more
 // would make unpacking many small files markedly slower); the attributes by name once the
-// file is closed, so that a read-only file is written no more.
+// file is closed, so that a read-only file is written no more, and only when the new file
+// does not have them already: most stored files carry just the archive bit, which every
+// new file has.
 void SetStoredDateAndAttributes(int descriptor, const wchar_t* target, USHORT date, USHORT time,
                                 USHORT attributes)
 {
+    HANDLE handle = reinterpret_cast<HANDLE>(_get_osfhandle(descriptor));
     FILETIME local, utc;
     if (DosDateTimeToFileTime(date, time, &local) == 1 && LocalFileTimeToFileTime(&local, &utc) == 1)
-        SetFileTime(reinterpret_cast<HANDLE>(_get_osfhandle(descriptor)), &utc, nullptr, &utc);
-    _close(descriptor);
+        SetFileTime(handle, &utc, nullptr, &utc);
     DWORD kept = attributes & (_A_RDONLY | _A_HIDDEN | _A_SYSTEM | _A_ARCH);
-    SetFileAttributesW(target, kept ? kept : FILE_ATTRIBUTE_NORMAL);
+    DWORD wanted = kept ? kept : FILE_ATTRIBUTE_NORMAL, has = 0;
+    bool asWanted = AttributesOf(handle, &has) && has == wanted;
+    _close(descriptor);
+    if (!asWanted) SetFileAttributesW(target, wanted);
 }
 
 // A file has been written: gives it the stored date, time and attributes and closes it.

@@ -69,8 +69,8 @@ bool IsSoundCabinet(HANDLE cabinet, CabinetPlan* plan);
 // True when files declaring `declared` bytes fit in `available` bytes of free space with a
 // margin left to the system (a full system drive can keep the registry from being saved).
 bool DeclaredBytesFit(uint64_t declared, uint64_t available);
-// Reads `count` bytes at `offset` of `cabinet` without regard to its file position; the
-// number read, 0 on failure.
+// Reads `count` bytes at `offset` of `cabinet`, whatever its file position was (it is left
+// after them); the number read, 0 on failure.
 DWORD ReadCabinetAt(HANDLE cabinet, uint64_t offset, void* buffer, DWORD count);
 
 // The cabinet library's view of the checked cabinet, as its open, read, seek and close
