@@ -47,8 +47,11 @@ trap finish EXIT
 winpath() { echo "Z:${1//\//\\}"; }
 for cab in small large; do
   echo "== $cab.cab ($(stat -c %s "$work/$cab.cab") bytes, best of $runs)"
-  out=$(wine "$build/bin/bench_extract.exe" "$(winpath "$work/$cab.cab")" "$(winpath "$work/scratch")" \
-             "$runs" "$(winpath "$work/tiny.cab")" </dev/null 2>/dev/null | tr -d '\r')
+  if ! out=$(wine "$build/bin/bench_extract.exe" "$(winpath "$work/$cab.cab")" "$(winpath "$work/scratch")" \
+                  "$runs" "$(winpath "$work/tiny.cab")" </dev/null 2>/dev/null | tr -d '\r'); then
+    echo "$out"
+    exit 1
+  fi
   echo "$out" | grep -v '^folder'
   folder=$(echo "$out" | sed -n 's/^folder .:\///p')
   [[ -n $folder ]] && rm -rf "$WINEPREFIX/drive_c/$folder"
