@@ -38,7 +38,8 @@ DWORD ReadCabinetAt(HANDLE cabinet, uint64_t offset, void* buffer, DWORD count)
 {
     // The handle's position is set first: a read that names its offset (OVERLAPPED) costs
     // Wine several times as much, and the library reads a cabinet in thousands of small
-    // pieces. Every reader of the cabinet runs on one thread, so nothing moves it between.
+    // pieces. Every reader of the cabinet runs on one thread of the unpacking child (the
+    // program, whose handle shares the position, waits meanwhile), so nothing moves it between.
     LARGE_INTEGER at;
     at.QuadPart = static_cast<LONGLONG>(offset);
     DWORD read = 0;

@@ -253,15 +253,17 @@ static bool TargetPath(const wchar_t* name, wchar_t* target, int capacity)
            SUCCEEDED(StringCchCatW(target, capacity, name));
 }
 
-// The file system's own calls for a file open as a handle, in ntdll on every version.
-using QueryFile = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
+// The file system's own calls for a file open as a handle, in ntdll on every version: its
+// query and its setting of one class of information, which take the same arguments.
+using FileInformationCall = LONG(NTAPI*)(HANDLE, IO_STATUS_BLOCK*, void*, ULONG, FILE_INFORMATION_CLASS);
 constexpr FILE_INFORMATION_CLASS BasicOfFile = static_cast<FILE_INFORMATION_CLASS>(4);     // FileBasicInformation
 constexpr FILE_INFORMATION_CLASS NameOfFile = static_cast<FILE_INFORMATION_CLASS>(9);      // FileNameInformation
 constexpr FILE_INFORMATION_CLASS DeletionOfFile = static_cast<FILE_INFORMATION_CLASS>(13);  // FileDispositionInformation
 
-static FARPROC NtFileCall(const char* name)
+static FileInformationCall NtFileCall(const char* name)
 {
-    return GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name);
+    return reinterpret_cast<FileInformationCall>(
+        reinterpret_cast<void*>(GetProcAddress(GetModuleHandleW(L"ntdll.dll"), name)));
 }
 
 // True when the file open as `created` carries exactly `name` as its last component, read
@@ -269,7 +271,7 @@ static FARPROC NtFileCall(const char* name)
 // a stored "....txt" could be created as "....ocx".
 static bool CreatedUnderItsName(HANDLE created, const wchar_t* name)
 {
-    auto query = reinterpret_cast<QueryFile>(reinterpret_cast<void*>(NtFileCall("NtQueryInformationFile")));
+    FileInformationCall query = NtFileCall("NtQueryInformationFile");
     alignas(ULONG) BYTE buffer[sizeof(ULONG) + 2048 * sizeof(wchar_t)] = {};
     IO_STATUS_BLOCK status = {};
     if (!query || query(created, &status, buffer, sizeof buffer, NameOfFile) != 0) return false;
@@ -283,7 +285,7 @@ static bool CreatedUnderItsName(HANDLE created, const wchar_t* name)
 // Removes the file open as `created` (with delete access) once the handle is closed.
 static void DeleteOnClose(HANDLE created)
 {
-    auto set = reinterpret_cast<QueryFile>(reinterpret_cast<void*>(NtFileCall("NtSetInformationFile")));
+    FileInformationCall set = NtFileCall("NtSetInformationFile");
     BOOLEAN deleteFile = TRUE;
     IO_STATUS_BLOCK status = {};
     if (set) set(created, &status, &deleteFile, sizeof deleteFile, DeletionOfFile);
@@ -329,7 +331,7 @@ static bool AttributesOf(HANDLE handle, DWORD* attributes)
         LARGE_INTEGER times[4];
         ULONG attributes;
     } basic = {};
-    auto query = reinterpret_cast<QueryFile>(reinterpret_cast<void*>(NtFileCall("NtQueryInformationFile")));
+    FileInformationCall query = NtFileCall("NtQueryInformationFile");
     IO_STATUS_BLOCK status = {};
     if (!query || query(handle, &status, &basic, sizeof basic, BasicOfFile) != 0) return false;
     *attributes = basic.attributes;
